@@ -1,0 +1,22 @@
+// Start-up: the initial state, the image table, the window, and the modal run with the sequencer
+// as its handler. Returns the process exit status, which is 0 on every path.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "app/upgrade_state.h"
+#include "serial/serial_port_service.h"
+#include "ui/main_dialog.h"
+
+namespace vkt5 {
+
+// The text shown when the carried image cannot be read or has no line to send.
+inline constexpr std::string_view IMAGE_ERROR_TEXT =
+    "The firmware image carried by this program cannot be read. Nothing was sent to the unit.";
+
+// image: the bytes of the carried image, or nothing when the platform could not read them.
+int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDialog& dialog,
+            SerialPortService& ports);
+
+}  // namespace vkt5

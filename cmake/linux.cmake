@@ -1,0 +1,26 @@
+# Linux: our termios serial back-end and the Qt 6 Widgets shell.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
+
+add_library(vkt5_serial_posix STATIC
+    serial/posix_port_map.cpp
+    serial/serial_port_posix.cpp
+)
+target_link_libraries(vkt5_serial_posix PUBLIC vkt5_core PRIVATE vkt5_warnings)
+
+# The Qt host of the dialog.
+add_library(vkt5_ui_qt STATIC
+    ui/qt/qt_main_dialog.cpp
+)
+set_target_properties(vkt5_ui_qt PROPERTIES AUTOMOC ON)
+target_link_libraries(vkt5_ui_qt PUBLIC vkt5_core Qt6::Widgets PRIVATE vkt5_warnings)
+
+qt_add_executable(vkt5-upgrade app/main_qt.cpp)
+qt_add_resources(vkt5-upgrade carried_files
+    PREFIX "/"
+    BASE resources
+    FILES
+        resources/vkt5_firmware.hex
+        resources/vkt5_logo.bmp
+        resources/vkt5_icon.ico
+)
+target_link_libraries(vkt5-upgrade PRIVATE vkt5_ui_qt vkt5_serial_posix vkt5_warnings)

@@ -1,0 +1,20 @@
+// The prompt-and-answer exchange with the unit's boot loader, one step per call: identification,
+// version, then (after the user's Yes) erase and program, one image line per "*" prompt. Waiting
+// steps look once for a complete line and otherwise return; sending steps send and move on.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/upgrade_state.h"
+#include "serial/serial_port_service.h"
+
+namespace vkt5 {
+
+void advanceDialogue(UpgradeState& state, SerialPortService& ports);
+
+// The installed version from the unit's version line: upper-cased, then "V" and everything after
+// the first " V" ("V" alone when there is none). Uses state.scratch for the upper-cased line.
+void versionFromLine(UpgradeState& state);
+
+}  // namespace vkt5
