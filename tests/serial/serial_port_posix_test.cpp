@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@ namespace vkt5 {
 namespace {
 
 using namespace std::chrono_literals;
+using test::otherProgramCanOpen;
 using test::TestPty;
 namespace fs = std::filesystem;
 
@@ -47,18 +47,6 @@ class PosixPortTest : public ::testing::Test {
     std::unique_ptr<SerialDeviceOpener> opener_ = makePosixSerialOpener(PosixPortMap(""));
     PortRegistry ports_{*opener_};
 };
-
-// Whether another program could open the device now: a child process with its own opener.
-bool otherProgramCanOpen(const std::string& path) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        auto opener = makePosixSerialOpener(PosixPortMap(""));
-        ::_exit(opener->open(path).status == PortStatus::Ok ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 TEST_F(PosixPortTest, RefusesWhatIsNotASerialDevice) {
     std::ofstream(dir_ / "file") << "not a port";

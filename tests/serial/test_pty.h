@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,7 +13,21 @@
 #include <string>
 #include <string_view>
 
+#include "serial/serial_port_posix.h"
+
 namespace vkt5::test {
+
+// Whether another program could open the device now: a child process with an opener of its own.
+inline bool otherProgramCanOpen(const std::string& path) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        auto opener = makePosixSerialOpener(PosixPortMap(""));
+        ::_exit(opener->open(path).status == PortStatus::Ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 class TestPty {
   public:
