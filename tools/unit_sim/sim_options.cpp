@@ -1,0 +1,163 @@
+#include "tools/unit_sim/sim_options.h"
+
+#include <charconv>
+#include <cstdint>
+#include <functional>
+#include <map>
+
+namespace vkt5::sim {
+
+const char* const SIM_USAGE = R"(usage: vkt5-unit-sim [options]
+
+Plays a VKT-5 boot loader on a new pseudo-terminal. The first line on standard output is the
+terminal's device path; point VKT5_PORTS at it (or at --link).
+
+  --link PATH            also make PATH a symbolic link to the device (removed on exit)
+  --ident-interval MS    repeat "VKT5" CR LF this often while waiting (default 100)
+  --version-line TEXT    the version line, without CR LF (default "VKT5 V1.001")
+  --version-lower        send the version line in lower case
+  --version-no-v         drop the "V" of the first " V" in the version line
+  --erase-delay MS       wait this long after "E" before "Erased" (default 0)
+  --record-delay MS      wait this long after each record before the prompt (default 0)
+  --reply-latency MS     hold every answer this long, like a USB adapter (default 0)
+  --baud-pace            pace both directions as a 57600 8N1 line (about 173.6 us per byte)
+faults:
+  --silent               never send anything
+  --done-after N         answer "Done" CR LF instead of the prompt for record N+1
+  --silent-after N       send no prompt for record N+1 or later
+  --hangup-after N       close the terminal instead of the prompt for record N+1
+  --noise                noise line (NUL DEL "~junk" CR LF) halfway between identification
+                         lines and --noise-gap before each "E or P?", "Erased" and "*"
+  --noise-gap MS         (default 50)
+  --star-crlf            prompt with "*" CR LF instead of a bare "*"
+  --echo                 send each record line back (with CR LF) at once, before its prompt
+results:
+  --report PATH          key: value lines (records_received, bad_records, protocol_errors, ...)
+  --flash-hex PATH       the programmed flash as Intel HEX
+  --flash-bin PATH       the programmed flash as one binary, lowest to highest address
+  --compare-image PATH   add flash_matches_image and records_in_order against this image
+ending:
+  --exit-after-eof       exit (status 0) once the end-of-file record is taken and answered
+  --exit-on-close        exit (status 0) when the program closes the port after "P"
+  --exit-after-ms N      exit (status 3) after N ms whatever happens
+  --verbose              trace the dialogue on standard error
+The results are written at exit (also on SIGINT, SIGTERM, SIGHUP) and whenever the program closes
+the port after "P".
+)";
+
+namespace {
+
+std::optional<std::uint64_t> parseCount(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
+    SimOptions options;
+    UnitBehaviour& unit = options.unit;
+    bool lower = false;
+    bool noV = false;
+
+    using Flag = std::function<void()>;
+    const std::map<std::string, Flag> flags = {
+        {"--baud-pace", [&] { options.baudPace = true; }},
+        {"--silent", [&] { unit.silent = true; }},
+        {"--noise", [&] { unit.noise = true; }},
+        {"--star-crlf", [&] { unit.starCrLf = true; }},
+        {"--echo", [&] { unit.echo = true; }},
+        {"--version-lower", [&] { lower = true; }},
+        {"--version-no-v", [&] { noV = true; }},
+        {"--exit-after-eof", [&] { options.exitAfterEof = true; }},
+        {"--exit-on-close", [&] { options.exitOnClose = true; }},
+        {"--verbose", [&] { options.verbose = true; }},
+    };
+    const auto ms = [](SimTime& field) {
+        return [&field](std::uint64_t value) {
+            field = std::chrono::milliseconds(static_cast<std::int64_t>(value));
+        };
+    };
+    const auto count = [](std::optional<std::uint64_t>& field) {
+        return [&field](std::uint64_t value) { field = value; };
+    };
+    using Number = std::function<void(std::uint64_t)>;
+    SimTime exitAfter{0};
+    bool exitAfterGiven = false;
+    const std::map<std::string, Number> numbers = {
+        {"--ident-interval", ms(unit.identInterval)},
+        {"--erase-delay", ms(unit.eraseDelay)},
+        {"--record-delay", ms(unit.recordDelay)},
+        {"--reply-latency", ms(unit.replyLatency)},
+        {"--noise-gap", ms(unit.noiseGap)},
+        {"--done-after", count(unit.doneAfter)},
+        {"--silent-after", count(unit.silentAfter)},
+        {"--hangup-after", count(unit.hangupAfter)},
+        {"--exit-after-ms",
+         [&](std::uint64_t value) {
+             exitAfterGiven = true;
+             ms(exitAfter)(value);
+         }},
+    };
+    const std::map<std::string, std::string*> texts = {
+        {"--link", &options.linkPath},          {"--version-line", &unit.versionLine},
+        {"--report", &options.reportPath},      {"--flash-hex", &options.flashHexPath},
+        {"--flash-bin", &options.flashBinPath}, {"--compare-image", &options.compareImagePath},
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        if (name == "--help" || name == "-h") {
+            return {};
+        }
+        if (const auto flag = flags.find(name); flag != flags.end()) {
+            if (value) {
+                return {std::nullopt, name + " takes no value"};
+            }
+            flag->second();
+            continue;
+        }
+        const bool takesValue = numbers.contains(name) || texts.contains(name);
+        if (!takesValue) {
+            return {std::nullopt, "unknown option " + name};
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                return {std::nullopt, name + " needs a value"};
+            }
+            value = args[++i];
+        }
+        if (const auto text = texts.find(name); text != texts.end()) {
+            *text->second = *value;
+            continue;
+        }
+        const auto number = parseCount(*value);
+        if (!number || *number > 86'400'000) {
+            return {std::nullopt, name + ": not a whole number up to 86400000: " + *value};
+        }
+        numbers.at(name)(*number);
+    }
+    if (unit.identInterval <= SimTime{0}) {
+        return {std::nullopt, "--ident-interval must be at least 1 ms"};
+    }
+    if (unit.versionLine.find_first_of("\r\n") != std::string::npos) {
+        return {std::nullopt, "--version-line must not contain CR or LF"};
+    }
+    unit.versionLine = shapeVersionLine(unit.versionLine, noV, lower);
+    if (exitAfterGiven) {
+        options.exitAfter = exitAfter;
+    }
+    return {options, {}};
+}
+
+}  // namespace vkt5::sim

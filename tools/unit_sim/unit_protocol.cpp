@@ -1,0 +1,338 @@
+#include "tools/unit_sim/unit_protocol.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <utility>
+
+namespace vkt5::sim {
+
+namespace {
+
+const std::string IDENT_LINE = "VKT5\r\n";
+const std::string CHOICE_LINE = "E or P?\r\n";
+const std::string ERASED_LINE = "Erased\r\n";
+const std::string DONE_LINE = "Done\r\n";
+
+std::string describeByte(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    char text[32];
+    if (value >= 0x21 && value < 0x7F) {
+        std::snprintf(text, sizeof text, "'%c' (0x%02X)", value, value);
+    } else {
+        std::snprintf(text, sizeof text, "0x%02X", value);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string shapeVersionLine(std::string line, bool withoutV, bool lowerCase) {
+    if (withoutV) {
+        if (const auto at = line.find(" V"); at != std::string::npos) {
+            line.erase(at + 1, 1);
+        }
+    }
+    if (lowerCase) {
+        std::transform(line.begin(), line.end(), line.begin(), [](char c) {
+            return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        });
+    }
+    return line;
+}
+
+const char* unitStateName(UnitState state) {
+    switch (state) {
+        case UnitState::Silent:
+            return "silent";
+        case UnitState::Identifying:
+            return "identifying";
+        case UnitState::AwaitConfirm:
+            return "await-confirm";
+        case UnitState::AwaitChoice:
+            return "await-choice";
+        case UnitState::AwaitErasedReply:
+            return "await-erased-reply";
+        case UnitState::Programming:
+            return "programming";
+        case UnitState::Finished:
+            return "finished";
+        case UnitState::Done:
+            return "done";
+        case UnitState::Mute:
+            return "mute";
+        case UnitState::HungUp:
+            return "hung-up";
+    }
+    return "?";
+}
+
+UnitProtocol::UnitProtocol(UnitBehaviour behaviour, SimTime start)
+    : behaviour_(std::move(behaviour)),
+      state_(behaviour_.silent ? UnitState::Silent : UnitState::Identifying),
+      lastDue_(start),
+      replyDue_(start),
+      nextIdent_(start),
+      nextNoise_(start + behaviour_.identInterval / 2) {}
+
+void UnitProtocol::receive(std::string_view bytes, SimTime now) {
+    for (const char byte : bytes) {
+        if (state_ == UnitState::HungUp) {
+            return;
+        }
+        ++tally_.bytesReceived;
+        receiveByte(byte, now);
+    }
+}
+
+void UnitProtocol::receiveByte(char byte, SimTime now) {
+    // The program answers what it has read, so a byte that arrives before the unit's answer has
+    // even gone out means it did not wait for it.
+    const auto timely = [&] {
+        if (now < replyDue_) {
+            protocolError("byte " + describeByte(byte) + " before the unit's answer went out", now);
+        }
+    };
+    switch (state_) {
+        case UnitState::Identifying:
+            if (byte == 'Y') {
+                log(now, "identification answered");
+                answer(behaviour_.versionLine + "\r\n", now, SimTime{0}, false);
+                state_ = UnitState::AwaitConfirm;
+                return;
+            }
+            break;
+        case UnitState::AwaitConfirm:
+            if (byte == 'Y') {
+                timely();
+                log(now, "upgrade confirmed");
+                answer(CHOICE_LINE, now, SimTime{0}, true);
+                state_ = UnitState::AwaitChoice;
+                return;
+            }
+            break;
+        case UnitState::AwaitChoice:
+            if (byte == 'E') {
+                timely();
+                log(now, "erase requested");
+                tally_.erased = true;
+                answer(ERASED_LINE, now, behaviour_.eraseDelay, true);
+                state_ = UnitState::AwaitErasedReply;
+                return;
+            }
+            if (byte == 'P') {
+                timely();
+                if (!tally_.erased) {
+                    protocolError("programming requested without an erase", now);
+                }
+                log(now, "programming requested");
+                tally_.programAt = now;
+                state_ = UnitState::Programming;
+                prompt(now, SimTime{0});
+                return;
+            }
+            break;
+        case UnitState::AwaitErasedReply:
+            if (byte == 'Y') {
+                timely();
+                answer(CHOICE_LINE, now, SimTime{0}, true);
+                state_ = UnitState::AwaitChoice;
+                return;
+            }
+            break;
+        case UnitState::Programming:
+        case UnitState::Mute:
+            receiveRecordByte(byte, now, timely);
+            return;
+        case UnitState::Silent:
+        case UnitState::Finished:
+        case UnitState::Done:
+        case UnitState::HungUp:
+            break;
+    }
+    protocolError("unexpected byte " + describeByte(byte) + " in state " + unitStateName(state_),
+                  now);
+}
+
+void UnitProtocol::receiveRecordByte(char byte, SimTime now, const std::function<void()>& timely) {
+    if (lineOverflow_) {
+        // Skip to the end of the runaway line, then prompt as for any other line.
+        if (byte == '\n' && line_ == "\r") {
+            lineOverflow_ = false;
+            line_.clear();
+            if (state_ == UnitState::Programming) {
+                prompt(now, behaviour_.recordDelay);
+            }
+        } else {
+            line_.assign(1, byte);
+        }
+        return;
+    }
+    if (line_.empty()) {
+        timely();
+    }
+    line_ += byte;
+    if (line_.ends_with("\r\n")) {
+        std::string line = std::move(line_);
+        line_.clear();
+        line.resize(line.size() - 2);
+        takeRecordLine(std::move(line), now);
+    } else if (line_.size() > MAX_LINE) {
+        ++tally_.recordsReceived;
+        ++tally_.badRecords;
+        note("record " + std::to_string(tally_.recordsReceived) + ": longer than " +
+             std::to_string(MAX_LINE) + " bytes without CR LF; dropped");
+        recordLines_.push_back(line_);
+        lineOverflow_ = true;
+        line_.assign(1, byte);
+    }
+}
+
+void UnitProtocol::takeRecordLine(std::string line, SimTime now) {
+    ++tally_.recordsReceived;
+    if (!tally_.firstRecordAt) {
+        tally_.firstRecordAt = now;
+    }
+    tally_.lastRecordAt = now;
+    applyRecord(line);
+    recordLines_.push_back(line);
+    if (state_ == UnitState::Mute) {
+        return;
+    }
+    if (behaviour_.echo) {
+        answer(line + "\r\n", now, SimTime{0}, false);
+    }
+    if (tally_.eofSeen) {
+        tally_.eofAt = now;
+        state_ = UnitState::Finished;
+        log(now, "end-of-file record after " + std::to_string(tally_.recordsReceived) + " records");
+    }
+    // The unit prompts after the end-of-file record as well; the program does not read it.
+    prompt(now, behaviour_.recordDelay);
+}
+
+void UnitProtocol::applyRecord(const std::string& line) {
+    const std::string where = "record " + std::to_string(tally_.recordsReceived) + ": ";
+    std::string why;
+    const auto record = parseHexRecord(line, &why);
+    if (!record) {
+        ++tally_.badRecords;
+        note(where + why);
+        return;
+    }
+    why = flash_.apply(*record);
+    if (!why.empty()) {
+        ++tally_.badRecords;
+        note(where + why);
+        return;
+    }
+    if (record->type == HEX_END_OF_FILE) {
+        tally_.eofSeen = true;
+    }
+}
+
+void UnitProtocol::prompt(SimTime now, SimTime delay) {
+    const std::uint64_t records = tally_.recordsReceived;
+    if (behaviour_.hangupAfter && *behaviour_.hangupAfter == records) {
+        log(now, "hanging up after " + std::to_string(records) + " records");
+        state_ = UnitState::HungUp;
+        outbox_.clear();
+        return;
+    }
+    if (behaviour_.doneAfter && *behaviour_.doneAfter == records) {
+        log(now, "saying Done after " + std::to_string(records) + " records");
+        answer(DONE_LINE, now, delay, false);
+        state_ = UnitState::Done;
+        return;
+    }
+    if (behaviour_.silentAfter && *behaviour_.silentAfter == records) {
+        log(now, "falling silent after " + std::to_string(records) + " records");
+        if (state_ == UnitState::Programming) {
+            state_ = UnitState::Mute;
+        }
+        return;
+    }
+    answer(behaviour_.starCrLf ? "*\r\n" : "*", now, delay, true);
+}
+
+void UnitProtocol::answer(std::string bytes, SimTime now, SimTime delay, bool withNoise) {
+    SimTime due = now + delay + behaviour_.replyLatency;
+    if (withNoise && behaviour_.noise) {
+        schedule(due, std::string(NOISE_LINE));
+        due += behaviour_.noiseGap;
+    }
+    schedule(due, std::move(bytes));
+    replyDue_ = lastDue_;
+}
+
+void UnitProtocol::schedule(SimTime due, std::string bytes) {
+    // Never let a later answer overtake an earlier one.
+    due = std::max(due, lastDue_);
+    lastDue_ = due;
+    outbox_.push_back({due, std::move(bytes)});
+}
+
+void UnitProtocol::advance(SimTime now) {
+    if (state_ != UnitState::Identifying) {
+        return;
+    }
+    // Missed beats are not made up: after a stall the unit just carries on from now.
+    while (true) {
+        const bool noiseFirst = behaviour_.noise && nextNoise_ < nextIdent_;
+        const SimTime at = noiseFirst ? nextNoise_ : nextIdent_;
+        if (at > now) {
+            return;
+        }
+        if (noiseFirst) {
+            schedule(at, std::string(NOISE_LINE));
+            nextNoise_ = std::max(nextNoise_ + behaviour_.identInterval, now);
+        } else {
+            schedule(at, IDENT_LINE);
+            nextIdent_ = std::max(nextIdent_ + behaviour_.identInterval, now);
+        }
+    }
+}
+
+std::string UnitProtocol::takeDue(SimTime now) {
+    std::string out;
+    while (!outbox_.empty() && outbox_.front().due <= now) {
+        out += outbox_.front().bytes;
+        outbox_.pop_front();
+    }
+    return out;
+}
+
+std::optional<SimTime> UnitProtocol::nextDue() const {
+    std::optional<SimTime> next;
+    if (!outbox_.empty()) {
+        next = outbox_.front().due;
+    }
+    if (state_ == UnitState::Identifying) {
+        SimTime timer = nextIdent_;
+        if (behaviour_.noise) {
+            timer = std::min(timer, nextNoise_);
+        }
+        next = next ? std::min(*next, timer) : timer;
+    }
+    return next;
+}
+
+void UnitProtocol::protocolError(std::string what, SimTime now) {
+    ++tally_.protocolErrors;
+    log(now, "protocol error: " + what);
+    note(std::move(what));
+}
+
+void UnitProtocol::note(std::string what) {
+    if (tally_.notes.size() < MAX_NOTES) {
+        tally_.notes.push_back(std::move(what));
+    }
+}
+
+void UnitProtocol::log(SimTime now, const std::string& what) {
+    if (trace) {
+        trace(now, what);
+    }
+}
+
+}  // namespace vkt5::sim

@@ -1,0 +1,147 @@
+// The VKT-5 boot loader's side of the conversation, without any I/O: bytes from the program go
+// in through receive(), the unit's answers come out of takeDue() once their time has come. Time is
+// whatever the caller says it is (nanoseconds since the simulator started), so tests can run a
+// whole upload in a few microseconds of real time.
+//
+// The unit repeats its identification line while it waits, answers the program's single letters
+// in the fixed order Y, Y, E, Y, P, and then takes one Intel HEX record line (ending CR LF) per
+// "*" prompt, writing its data into a simulated flash. It is strict: a byte that the dialogue does
+// not expect at that point, or one that arrives before the unit's previous answer has gone out, is
+// counted as a protocol error (and otherwise ignored, except that record bytes are still
+// collected). Output always leaves in the order it was produced.
+//
+// Faults that act on the prompts (done-after, silent-after, hangup-after N) replace the prompt
+// that would invite record N + 1; with N = 0 that is the first "*", the answer to "P".
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/unit_sim/sim_flash.h"
+
+namespace vkt5::sim {
+
+using SimTime = std::chrono::nanoseconds;
+
+// A garbage line sent by the --noise fault: NUL, DEL, "~junk", CR LF. It is a complete line so
+// that a receiver that frames by CR LF can drop it on its own.
+inline constexpr std::string_view NOISE_LINE{"\0\x7f~junk\r\n", 9};
+
+struct UnitBehaviour {
+    std::string versionLine = "VKT5 V1.001";  // without its CR LF
+    SimTime identInterval = std::chrono::milliseconds(100);
+    SimTime eraseDelay{0};
+    SimTime recordDelay{0};
+    SimTime replyLatency{0};
+    // A noise line halfway between identification lines, and one this long before each
+    // "E or P?", "Erased" and "*".
+    bool noise = false;
+    SimTime noiseGap = std::chrono::milliseconds(50);
+    bool silent = false;
+    bool starCrLf = false;
+    bool echo = false;
+    std::optional<std::uint64_t> doneAfter;
+    std::optional<std::uint64_t> silentAfter;
+    std::optional<std::uint64_t> hangupAfter;
+};
+
+// The version line as the unit will send it, after --version-no-v and --version-lower.
+std::string shapeVersionLine(std::string line, bool withoutV, bool lowerCase);
+
+enum class UnitState {
+    Silent,            // --silent: says nothing, every byte is an error
+    Identifying,       // repeats "VKT5", waits for "Y"
+    AwaitConfirm,      // version line sent, waits for "Y"
+    AwaitChoice,       // "E or P?" sent, waits for "E" or "P"
+    AwaitErasedReply,  // "Erased" sent (or due), waits for "Y"
+    Programming,       // takes record lines
+    Finished,          // end-of-file record taken
+    Done,              // said "Done" instead of a prompt
+    Mute,              // --silent-after: takes records but never prompts again
+    HungUp,            // --hangup-after: the port is gone
+};
+
+const char* unitStateName(UnitState state);
+
+struct UnitTally {
+    std::uint64_t bytesReceived = 0;
+    std::uint64_t recordsReceived = 0;
+    std::uint64_t badRecords = 0;
+    std::uint64_t protocolErrors = 0;
+    bool erased = false;
+    bool eofSeen = false;
+    std::optional<SimTime> programAt;  // when "P" arrived
+    std::optional<SimTime> firstRecordAt;
+    std::optional<SimTime> lastRecordAt;
+    std::optional<SimTime> eofAt;
+    std::vector<std::string> notes;  // the first few problems, for the report
+};
+
+class UnitProtocol {
+  public:
+    static constexpr std::size_t MAX_NOTES = 20;
+    // A record line longer than this without CR LF is garbage; it is dropped and counted as bad
+    // so that a runaway sender cannot grow the buffer without bound.
+    static constexpr std::size_t MAX_LINE = 1024;
+
+    explicit UnitProtocol(UnitBehaviour behaviour, SimTime start = SimTime{0});
+
+    // Bytes that the program wrote, as they arrive at `now`.
+    void receive(std::string_view bytes, SimTime now);
+    // Runs the unit's own timers (identification and noise lines) up to `now`.
+    void advance(SimTime now);
+    // Everything due by `now`, in order.
+    std::string takeDue(SimTime now);
+    // The earliest moment at which advance() or takeDue() has something to do.
+    std::optional<SimTime> nextDue() const;
+    bool outputPending() const { return !outbox_.empty(); }
+
+    UnitState state() const { return state_; }
+    bool hangupRequested() const { return state_ == UnitState::HungUp; }
+    const UnitTally& tally() const { return tally_; }
+    const SimFlash& flash() const { return flash_; }
+    // Every record line received in Programming, without its CR LF, in arrival order.
+    const std::vector<std::string>& recordLines() const { return recordLines_; }
+
+    // Called with a short description of each thing the unit does or notices.
+    std::function<void(SimTime, const std::string&)> trace;
+
+  private:
+    struct Pending {
+        SimTime due;
+        std::string bytes;
+    };
+
+    void receiveByte(char byte, SimTime now);
+    void receiveRecordByte(char byte, SimTime now, const std::function<void()>& timely);
+    void takeRecordLine(std::string line, SimTime now);
+    void applyRecord(const std::string& line);
+    void answer(std::string bytes, SimTime now, SimTime delay, bool withNoise);
+    void prompt(SimTime now, SimTime delay);
+    void schedule(SimTime due, std::string bytes);
+    void protocolError(std::string what, SimTime now);
+    void note(std::string what);
+    void log(SimTime now, const std::string& what);
+
+    UnitBehaviour behaviour_;
+    UnitState state_;
+    UnitTally tally_;
+    SimFlash flash_;
+    std::deque<Pending> outbox_;
+    SimTime lastDue_;
+    SimTime replyDue_;  // the unit's last answer goes out at this time
+    SimTime nextIdent_;
+    SimTime nextNoise_;
+    std::string line_;  // record text received so far
+    bool lineOverflow_ = false;
+    std::vector<std::string> recordLines_;
+};
+
+}  // namespace vkt5::sim

@@ -1,0 +1,325 @@
+// vkt5-unit-sim: a VKT-5 boot loader on a pseudo-terminal, for trying the upgrade utility without
+// a unit. One thread, one poll loop: the unit's timers, the paced line (when asked for) and the
+// terminal all feed the same UnitProtocol. See SIM_USAGE for the options.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/unit_sim/line_pacer.h"
+#include "tools/unit_sim/pty_link.h"
+#include "tools/unit_sim/sim_options.h"
+#include "tools/unit_sim/sim_report.h"
+#include "tools/unit_sim/unit_protocol.h"
+
+namespace vkt5::sim {
+namespace {
+
+// While nobody has the port open the master reports POLLHUP without pause, so it is left out of
+// poll() and looked at this often instead.
+constexpr SimTime CLOSED_PORT_CHECK = std::chrono::milliseconds(2);
+// Output that the terminal does not take (nobody reading for a long time) is kept up to this
+// much; beyond it the oldest goes, as a real line would lose it.
+constexpr std::size_t MAX_UNSENT = 64 * 1024;
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_SETUP_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_TIMED_OUT = 3;
+
+std::string escaped(std::string_view bytes) {
+    std::string text;
+    for (const char c : bytes) {
+        const auto value = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (value < 0x20 || value >= 0x7F || c == '\\') {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", value);
+            text += hex;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+bool readFile(const std::string& path, std::string& into) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    into = buffer.str();
+    return true;
+}
+
+class Simulator {
+  public:
+    Simulator(const SimOptions& options, const ReferenceImage* image, int signalFd)
+        : options_(options), image_(image), signalFd_(signalFd), unit_(options.unit) {
+        if (options_.verbose) {
+            unit_.trace = [](SimTime at, const std::string& what) { say(at, what); };
+        }
+    }
+
+    int run() {
+        std::string error;
+        if (!pty_.open(options_.linkPath, &error)) {
+            std::fprintf(stderr, "vkt5-unit-sim: %s\n", error.c_str());
+            return EXIT_SETUP_FAILED;
+        }
+        std::printf("%s\n", pty_.slavePath().c_str());
+        std::fflush(stdout);
+        if (options_.verbose) {
+            say(now(), "unit on " + pty_.slavePath());
+        }
+        while (true) {
+            const SimTime t = now();
+            if (options_.exitAfter && t >= *options_.exitAfter) {
+                return finish("timeout", EXIT_TIMED_OUT);
+            }
+            if (options_.baudPace) {
+                if (const std::string in = rxLine_.takeDue(t); !in.empty()) {
+                    unit_.receive(in, t);
+                }
+            }
+            unit_.advance(t);
+            if (unit_.hangupRequested()) {
+                pty_.close();
+                return finish("hangup", EXIT_DONE);
+            }
+            send(t);
+            if (options_.exitAfterEof && unit_.tally().eofSeen && !unit_.outputPending() &&
+                txLine_.empty() && unsent_.empty()) {
+                return finish("eof", EXIT_DONE);
+            }
+            if (!wait(t)) {
+                return finish("signal", EXIT_DONE);
+            }
+            if (!serviceTerminal()) {
+                return finish("closed", EXIT_DONE);
+            }
+        }
+    }
+
+  private:
+    static void say(SimTime at, const std::string& what) {
+        std::fprintf(stderr, "[%10.3f] %s\n", static_cast<double>(at.count()) / 1e9, what.c_str());
+    }
+
+    SimTime now() const {
+        return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - start_);
+    }
+
+    void send(SimTime t) {
+        const std::string out = unit_.takeDue(t);
+        if (options_.baudPace) {
+            txLine_.push(out, t);
+            unsent_ += txLine_.takeDue(t);
+        } else {
+            unsent_ += out;
+        }
+        if (unsent_.size() > MAX_UNSENT) {
+            unsent_.erase(0, unsent_.size() - MAX_UNSENT);
+        }
+        const std::size_t written = pty_.write(unsent_);
+        if (written > 0 && options_.verbose) {
+            say(t, "unit sends \"" + escaped(std::string_view(unsent_).substr(0, written)) + "\"");
+        }
+        bytesSent_ += written;
+        unsent_.erase(0, written);
+    }
+
+    // Sleeps until the next thing to do; false when a terminating signal came.
+    bool wait(SimTime t) {
+        std::optional<SimTime> deadline = options_.exitAfter;
+        const auto consider = [&deadline](std::optional<SimTime> when) {
+            if (when) {
+                deadline = deadline ? std::min(*deadline, *when) : *when;
+            }
+        };
+        consider(unit_.nextDue());
+        consider(rxLine_.nextDue());
+        consider(txLine_.nextDue());
+        if (!peerOpen_) {
+            consider(t + CLOSED_PORT_CHECK);
+        }
+        pollfd fds[2] = {
+            {peerOpen_ ? pty_.fd() : -1,
+             static_cast<short>(POLLIN | (unsent_.empty() ? 0 : POLLOUT)), 0},
+            {signalFd_, POLLIN, 0},
+        };
+        timespec timeout{};
+        timespec* timeoutPtr = nullptr;
+        if (deadline) {
+            const auto left = std::max(*deadline - t, SimTime{0});
+            timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+            timeoutPtr = &timeout;
+        }
+        ppoll(fds, 2, timeoutPtr, nullptr);
+        if ((fds[1].revents & POLLIN) != 0) {
+            signalfd_siginfo info{};
+            if (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                if (options_.verbose) {
+                    say(now(),
+                        std::string("signal ") + strsignal(static_cast<int>(info.ssi_signo)));
+                }
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Reads what the program wrote and follows it opening and closing the port; false when the
+    // simulator should end because the program closed the port.
+    bool serviceTerminal() {
+        pollfd probe{pty_.fd(), POLLIN, 0};
+        ::poll(&probe, 1, 0);
+        const bool hungUp = (probe.revents & POLLHUP) != 0;
+        if ((probe.revents & POLLIN) != 0) {
+            std::string in;
+            while (pty_.read(in) == PtyLink::ReadResult::Data) {
+            }
+            if (!in.empty()) {
+                const SimTime t = now();
+                if (options_.verbose) {
+                    say(t, "unit receives \"" + escaped(in) + "\"");
+                }
+                if (options_.baudPace) {
+                    rxLine_.push(in, t);
+                } else {
+                    unit_.receive(in, t);
+                }
+            }
+        }
+        if (!hungUp && !peerOpen_) {
+            peerOpen_ = true;
+            if (options_.verbose) {
+                say(now(), "port opened");
+            }
+        } else if (hungUp && peerOpen_) {
+            peerOpen_ = false;
+            if (options_.verbose) {
+                say(now(), "port closed");
+            }
+            if (unit_.tally().programAt) {
+                if (options_.exitOnClose) {
+                    return false;
+                }
+                writeResults("closed");
+            }
+        }
+        return true;
+    }
+
+    int finish(const char* reason, int code) {
+        if (options_.verbose) {
+            say(now(), std::string("ending: ") + reason);
+        }
+        if (!writeResults(reason) && code == EXIT_DONE) {
+            code = EXIT_SETUP_FAILED;
+        }
+        pty_.close();
+        return code;
+    }
+
+    bool writeResults(const char* reason) {
+        bool ok = true;
+        std::string error;
+        const auto put = [&](const std::string& path, std::string_view bytes) {
+            if (!path.empty() && !writeFileAtomically(path, bytes, &error)) {
+                std::fprintf(stderr, "vkt5-unit-sim: %s\n", error.c_str());
+                ok = false;
+            }
+        };
+        put(options_.flashHexPath, unit_.flash().toIntelHex());
+        const std::vector<std::uint8_t> binary = unit_.flash().toBinary();
+        put(options_.flashBinPath,
+            std::string_view(reinterpret_cast<const char*>(binary.data()), binary.size()));
+        put(options_.reportPath, formatReport({unit_, reason, bytesSent_, image_}));
+        return ok;
+    }
+
+    const SimOptions& options_;
+    const ReferenceImage* image_;
+    int signalFd_;
+    UnitProtocol unit_;
+    PtyLink pty_;
+    LinePacer rxLine_;
+    LinePacer txLine_;
+    std::string unsent_;
+    std::uint64_t bytesSent_ = 0;
+    bool peerOpen_ = false;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+int runSimulator(int argc, char** argv) {
+    const ParsedOptions parsed = parseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        if (parsed.error.empty()) {
+            std::fputs(SIM_USAGE, stdout);
+            return EXIT_DONE;
+        }
+        std::fprintf(stderr, "vkt5-unit-sim: %s (try --help)\n", parsed.error.c_str());
+        return EXIT_USAGE;
+    }
+    const SimOptions& options = *parsed.options;
+
+    std::optional<ReferenceImage> image;
+    if (!options.compareImagePath.empty()) {
+        std::string text;
+        std::string error;
+        if (!readFile(options.compareImagePath, text)) {
+            std::fprintf(stderr, "vkt5-unit-sim: cannot read %s\n",
+                         options.compareImagePath.c_str());
+            return EXIT_SETUP_FAILED;
+        }
+        image = readReferenceImage(text, &error);
+        if (!image) {
+            std::fprintf(stderr, "vkt5-unit-sim: %s: %s\n", options.compareImagePath.c_str(),
+                         error.c_str());
+            return EXIT_SETUP_FAILED;
+        }
+    }
+
+    // Terminating signals arrive through the poll loop, so the results are always written.
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    sigaddset(&stopping, SIGINT);
+    sigaddset(&stopping, SIGTERM);
+    sigaddset(&stopping, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stopping, nullptr);
+    const int signalFd = signalfd(-1, &stopping, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd < 0) {
+        std::fprintf(stderr, "vkt5-unit-sim: signalfd: %s\n", std::strerror(errno));
+        return EXIT_SETUP_FAILED;
+    }
+    Simulator simulator(options, image ? &*image : nullptr, signalFd);
+    const int code = simulator.run();
+    ::close(signalFd);
+    return code;
+}
+
+}  // namespace
+}  // namespace vkt5::sim
+
+int main(int argc, char** argv) {
+    return vkt5::sim::runSimulator(argc, argv);
+}
