@@ -1,0 +1,98 @@
+// The main dialog on Qt 6 Widgets. It realises the toolkit-independent control model with
+// widgets at the model's client-pixel rectangles and translates what happens in the window into
+// the handler contract of the Windows dialog manager: initialisation (272) and size (5) before
+// the window is shown, a timer message (275) per tick, a command (273) per button click with the
+// control id in the low 16 bits, and the cancel command (id 2) for Escape.
+//
+// What always holds:
+// - The handler is never re-entered: an event that arrives while it runs is dropped (a tick that
+//   falls due then is not made up, as with a window timer).
+// - At most one button is the default; it is the last one added, and removing it leaves none.
+//   Removed controls are deleted, never hidden, so Enter can only ever reach a live button.
+// - Once the dialog has ended, the window and its controls are gone and every control operation
+//   does nothing.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string_view>
+
+#include "ui/main_dialog.h"
+
+class QDialog;
+class QFont;
+class QTimer;
+class QWidget;
+
+namespace vkt5 {
+
+class QtDialogWindow;
+
+// Where the host finds its pictures; the defaults are the resources the program carries.
+struct QtDialogResources {
+    QString icon = QStringLiteral(":/vkt5_icon.ico");
+    QString logo = QStringLiteral(":/vkt5_logo.bmp");
+};
+
+class QtMainDialog final : public MainDialog {
+  public:
+    explicit QtMainDialog(QtDialogResources resources = {});
+    ~QtMainDialog() override;
+    QtMainDialog(const QtMainDialog&) = delete;
+    QtMainDialog& operator=(const QtMainDialog&) = delete;
+
+    void addControl(ControlKind kind, std::int32_t id, std::string_view text, Rect rect,
+                    std::uint32_t style) override;
+    void removeControl(std::int32_t id) override;
+    void setControlText(std::int32_t id, std::string_view text) override;
+    void setControlFont(std::int32_t id, const FontSpec& font) override;
+    void setControlColor(std::int32_t id, ColorRef text, std::int32_t background) override;
+    void setProgressRange(std::int32_t id, std::int32_t low, std::int32_t high) override;
+    void setProgressPosition(std::int32_t id, std::int32_t position) override;
+    std::int32_t startTimer(std::int32_t timerId, std::int32_t intervalMs) override;
+    void stopTimer(std::int32_t timerId) override;
+    void endMainDialog() override;
+
+    WindowHandle createDialog(std::string_view caption, std::int32_t clientWidth,
+                              std::int32_t clientHeight) override;
+    void setDialogIcons(std::int32_t iconGroup) override;
+    void runMainDialog(DialogEventHandler& handler) override;
+    void showImageError(std::string_view message) override;
+
+    // For tests and diagnostics: the window (null before creation and after the end), a control
+    // by id (null when absent) and the id of the default button (0 when there is none).
+    QDialog* window() const;
+    QWidget* control(std::int32_t id) const;
+    std::int32_t defaultButtonId() const { return defaultButton_; }
+
+    // Called by the window. Enter clicks the default button, if there is one; Escape delivers
+    // the cancel command.
+    void onEnterKey();
+    void onEscapeKey();
+    // The window's close command, from any phase.
+    void onCloseRequest();
+
+  private:
+    void deliver(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+    QFont realise(const FontSpec& spec) const;
+    void stopAllTimers();
+
+    QtDialogResources resources_;
+    std::unique_ptr<QtDialogWindow> window_;
+    std::map<std::int32_t, QPointer<QWidget>> controls_;
+    std::map<std::int32_t, std::unique_ptr<QTimer>> timers_;
+    std::int32_t defaultButton_ = 0;
+    DialogEventHandler* handler_ = nullptr;
+    bool inHandler_ = false;
+    bool ended_ = false;
+    bool running_ = false;
+};
+
+// Text of the program's 8-bit strings, read as Windows-1252 (the code page the texts are
+// written in) and cut at the first NUL, as a C-string window text would be.
+QString textFromBytes(std::string_view bytes);
+
+}  // namespace vkt5
