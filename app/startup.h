@@ -15,6 +15,10 @@ namespace vkt5 {
 inline constexpr std::string_view IMAGE_ERROR_TEXT =
     "The firmware image carried by this program cannot be read. Nothing was sent to the unit.";
 
+// Steps before the window: the table sized, the initial values, the identification, the image
+// loaded. Returns false when the image cannot be read or has no line to send.
+bool initialiseState(UpgradeState& state, std::optional<std::string_view> image);
+
 // image: the bytes of the carried image, or nothing when the platform could not read them.
 int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDialog& dialog,
             SerialPortService& ports);

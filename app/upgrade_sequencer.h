@@ -15,7 +15,7 @@ inline constexpr std::int32_t TICK_INTERVAL_MS = 15;
 inline constexpr std::int32_t TICK_ID = 1;
 
 class UpgradeSequencer final : public DialogEventHandler {
-public:
+  public:
     UpgradeSequencer(UpgradeState& state, SerialPortService& ports, DialogHost& dialog)
         : state_(state), ports_(ports), dialog_(dialog) {}
 
@@ -26,7 +26,7 @@ public:
     void onTick();
     void onCommand(std::int32_t controlId);
 
-private:
+  private:
     UpgradeState& state_;
     SerialPortService& ports_;
     DialogHost& dialog_;

@@ -115,22 +115,8 @@ PortStatus PortRegistry::closePort(PortHandle handle) {
     return PortStatus::Ok;
 }
 
-void PortRegistry::pause(std::int32_t milliseconds) { opener_.sleepMilliseconds(milliseconds); }
-
-const char* toString(PortStatus status) {
-    switch (status) {
-        case PortStatus::Ok: return "Ok";
-        case PortStatus::InvalidArgument: return "InvalidArgument";
-        case PortStatus::OutOfMemory: return "OutOfMemory";
-        case PortStatus::IncompleteTransfer: return "IncompleteTransfer";
-        case PortStatus::BadHandle: return "BadHandle";
-        case PortStatus::HandleInUse: return "HandleInUse";
-        case PortStatus::LineError: return "LineError";
-        case PortStatus::BadPortName: return "BadPortName";
-        case PortStatus::DeviceUnavailable: return "DeviceUnavailable";
-        case PortStatus::SystemError: return "SystemError";
-    }
-    return "?";
+void PortRegistry::pause(std::int32_t milliseconds) {
+    opener_.sleepMilliseconds(milliseconds);
 }
 
 }  // namespace vkt5

@@ -18,7 +18,7 @@ inline constexpr std::size_t MAX_PORT_NAME = 255;
 inline constexpr std::size_t READ_AHEAD_SIZE = 512;
 
 class PortRegistry final : public SerialPortService {
-public:
+  public:
     explicit PortRegistry(SerialDeviceOpener& opener) : opener_(opener) {}
 
     PortHandle nextFreeHandle() override;
@@ -30,7 +30,7 @@ public:
     PortStatus closePort(PortHandle handle) override;
     void pause(std::int32_t milliseconds) override;
 
-private:
+  private:
     struct OpenPort {
         std::unique_ptr<SerialDevice> device;
         std::string name;

@@ -13,7 +13,7 @@
 namespace vkt5 {
 
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default;
 
     // Read-modify-write of the device configuration for one option.
@@ -39,7 +39,7 @@ struct OpenedDevice {
 };
 
 class SerialDeviceOpener {
-public:
+  public:
     virtual ~SerialDeviceOpener() = default;
 
     // Opens the named device exclusively, read and write, only if it exists. The name has

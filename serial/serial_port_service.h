@@ -54,7 +54,7 @@ struct ReceivedBytes {
 };
 
 class SerialPortService {
-public:
+  public:
     virtual ~SerialPortService() = default;
 
     virtual PortHandle nextFreeHandle() = 0;

@@ -82,9 +82,15 @@ using ColorRef = std::uint32_t;
 inline constexpr ColorRef BANNER_TEXT_COLOR = 0x008C0000;  // red 0, green 0, blue 140
 inline constexpr std::int32_t DEFAULT_BACKGROUND = -1;
 
-inline constexpr std::uint8_t redOf(ColorRef c) { return static_cast<std::uint8_t>(c & 0xFF); }
-inline constexpr std::uint8_t greenOf(ColorRef c) { return static_cast<std::uint8_t>((c >> 8) & 0xFF); }
-inline constexpr std::uint8_t blueOf(ColorRef c) { return static_cast<std::uint8_t>((c >> 16) & 0xFF); }
+inline constexpr std::uint8_t redOf(ColorRef c) {
+    return static_cast<std::uint8_t>(c & 0xFF);
+}
+inline constexpr std::uint8_t greenOf(ColorRef c) {
+    return static_cast<std::uint8_t>((c >> 8) & 0xFF);
+}
+inline constexpr std::uint8_t blueOf(ColorRef c) {
+    return static_cast<std::uint8_t>((c >> 16) & 0xFF);
+}
 
 // The texts of the caption and the fixed elements.
 std::string dialogCaption();

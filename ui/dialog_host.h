@@ -14,7 +14,7 @@
 namespace vkt5 {
 
 class DialogHost {
-public:
+  public:
     virtual ~DialogHost() = default;
 
     // Creates the control with the dialog font and shows it. A push button also becomes the

@@ -22,14 +22,14 @@ enum DialogMessage : std::uint32_t {
 // The dialog's event handler: called for every event with the dialog, the message number and
 // its two parameters; returns 0 so that the dialog's default handling follows.
 class DialogEventHandler {
-public:
+  public:
     virtual ~DialogEventHandler() = default;
     virtual std::intptr_t handleEvent(WindowHandle dialog, std::uint32_t message,
                                       std::uintptr_t wParam, std::intptr_t lParam) = 0;
 };
 
 class MainDialog : public DialogHost {
-public:
+  public:
     // Sets the dialog font, creates the dialog hidden with a client area of the given size,
     // centred in the work area, with the caption; returns its handle.
     virtual WindowHandle createDialog(std::string_view caption, std::int32_t clientWidth,

@@ -8,10 +8,14 @@ namespace {
 
 const char* kindName(ControlKind kind) {
     switch (kind) {
-        case ControlKind::PushButton: return "button";
-        case ControlKind::Label: return "label";
-        case ControlKind::Image: return "image";
-        case ControlKind::ProgressBar: return "progress";
+        case ControlKind::PushButton:
+            return "button";
+        case ControlKind::Label:
+            return "label";
+        case ControlKind::Image:
+            return "image";
+        case ControlKind::ProgressBar:
+            return "progress";
     }
     return "?";
 }

@@ -27,7 +27,7 @@ struct RecordedControl {
 };
 
 class RecordingDialog final : public MainDialog {
-public:
+  public:
     void addControl(ControlKind kind, std::int32_t id, std::string_view text, Rect rect,
                     std::uint32_t style) override;
     void removeControl(std::int32_t id) override;
@@ -50,7 +50,9 @@ public:
 
     bool has(std::int32_t id) const { return controls.count(id) != 0; }
     const RecordedControl& at(std::int32_t id) const { return controls.at(id); }
-    std::string text(std::int32_t id) const { return has(id) ? at(id).text : std::string("<none>"); }
+    std::string text(std::int32_t id) const {
+        return has(id) ? at(id).text : std::string("<none>");
+    }
 
     // Clears the log (not the controls), to look at what one step does.
     void clearLog() { log.clear(); }

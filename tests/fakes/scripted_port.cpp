@@ -142,9 +142,9 @@ ReceivedBytes ScriptedPort::receiveBytes(PortHandle handle, std::int32_t count) 
     } else if (dev != nullptr) {
         // A scripted port cannot block: asking for more than is queued hands over what is there.
         const auto n = std::min<std::size_t>(static_cast<std::size_t>(count), dev->queue.size());
-        result = {dev->queue.substr(0, n),
-                  n == static_cast<std::size_t>(count) ? PortStatus::Ok
-                                                       : PortStatus::IncompleteTransfer};
+        result = {dev->queue.substr(0, n), n == static_cast<std::size_t>(count)
+                                               ? PortStatus::Ok
+                                               : PortStatus::IncompleteTransfer};
         dev->queue.erase(0, n);
     }
     if (auto forced = injected(PortOp::Receive)) {
@@ -161,8 +161,8 @@ PortStatus ScriptedPort::sendText(PortHandle handle, std::string_view textView) 
     PortStatus status = PortStatus::BadHandle;
     if (dev != nullptr) {
         const bool accepted =
-            !dev->hungUp && (!dev->sendsAccepted || static_cast<int>(dev->sends.size()) <
-                                                         *dev->sendsAccepted);
+            !dev->hungUp &&
+            (!dev->sendsAccepted || static_cast<int>(dev->sends.size()) < *dev->sendsAccepted);
         status = accepted ? PortStatus::Ok : PortStatus::IncompleteTransfer;
         if (accepted) {
             dev->written += text;

@@ -33,31 +33,33 @@ struct PortCall {
 
 struct ScriptedDevice {
     // Script.
-    bool busy = false;                         // open gives DeviceUnavailable
-    std::set<PortOption> refused;              // setPortOption gives InvalidArgument
+    bool busy = false;                                  // open gives DeviceUnavailable
+    std::set<PortOption> refused;                       // setPortOption gives InvalidArgument
     std::multimap<std::int64_t, std::string> arrivals;  // bytes that arrive on a tick
-    std::set<std::int64_t> lineErrorTicks;     // a framing error is flagged on these ticks
-    std::optional<std::int64_t> hangUpTick;    // the other side goes away on this tick
-    std::optional<int> sendsAccepted;          // sends after this many fail (IncompleteTransfer)
+    std::set<std::int64_t> lineErrorTicks;              // a framing error is flagged on these ticks
+    std::optional<std::int64_t> hangUpTick;             // the other side goes away on this tick
+    std::optional<int> sendsAccepted;  // sends after this many fail (IncompleteTransfer)
 
     // What happened.
     bool open = false;
     int openCount = 0;
-    std::string queue;          // arrived, not yet received
-    std::string written;        // every byte sent, in order
-    std::vector<std::string> sends;  // each send on its own
+    std::string queue;                           // arrived, not yet received
+    std::string written;                         // every byte sent, in order
+    std::vector<std::string> sends;              // each send on its own
     std::map<PortOption, std::int32_t> options;  // last value set of each option
     std::vector<std::pair<PortOption, std::int32_t>> optionLog;
 
     // Bytes that arrive on the given tick.
-    void arriveAt(std::int64_t tick, std::string bytes) { arrivals.emplace(tick, std::move(bytes)); }
+    void arriveAt(std::int64_t tick, std::string bytes) {
+        arrivals.emplace(tick, std::move(bytes));
+    }
 
     bool lineErrorPending = false;
     bool hungUp = false;
 };
 
 class ScriptedPort final : public SerialPortService {
-public:
+  public:
     // The port behind a name; ports never asked for do not exist.
     ScriptedDevice& device(const std::string& name) { return devices_[name]; }
     bool has(const std::string& name) const { return devices_.count(name) != 0; }
@@ -83,7 +85,7 @@ public:
     PortStatus closePort(PortHandle handle) override;
     void pause(std::int32_t milliseconds) override;
 
-private:
+  private:
     std::optional<PortStatus> injected(PortOp op);
     ScriptedDevice* bound(PortHandle handle, std::string* name = nullptr);
     void deliver(const std::string& name, ScriptedDevice& dev);

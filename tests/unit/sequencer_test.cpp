@@ -1,0 +1,298 @@
+// The sequencer driven tick by tick against the scripted port, a scripted unit and the recording
+// dialog: the whole typical run to the tick, the ends by Exit, No and OK, and the faults.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/startup.h"
+#include "app/upgrade_sequencer.h"
+#include "fakes/recording_dialog.h"
+#include "fakes/scripted_port.h"
+#include "fakes/scripted_unit.h"
+#include "ui/phase_screens.h"
+
+namespace vkt5 {
+namespace {
+
+using test::PortOp;
+using test::RecordingDialog;
+using test::ScriptedPort;
+using test::ScriptedUnit;
+using test::UnitBehaviour;
+
+// An image of n numbered lines, each ending CR LF.
+std::string numberedImage(int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) {
+        text += ":L" + std::to_string(i) + "\r\n";
+    }
+    return text;
+}
+
+struct UpgradeRun {
+    ScriptedPort ports;
+    RecordingDialog dialog;
+    UpgradeState state;
+    ScriptedUnit unit;
+    UpgradeSequencer sequencer{state, ports, dialog};
+    std::int64_t tick = 0;
+
+    explicit UpgradeRun(int lines = 2263, const std::string& unitPort = "COM3",
+                        UnitBehaviour b = {})
+        : unit(ports, unitPort, b) {
+        const std::string image = numberedImage(lines);
+        EXPECT_TRUE(initialiseState(state, image));
+        buildMainDialog(state, dialog);
+        dialog.runMainDialog(sequencer);
+    }
+
+    std::intptr_t tickOnce(std::uintptr_t timerId = TICK_ID) {
+        ports.setTick(++tick);
+        return sequencer.handleEvent(RecordingDialog::HANDLE, MSG_TIMER, timerId, 0);
+    }
+    std::intptr_t command(std::int32_t id, std::uint32_t notification = 0) {
+        return sequencer.handleEvent(RecordingDialog::HANDLE, MSG_COMMAND,
+                                     (std::uintptr_t{notification} << 16) | std::uint16_t(id), 0);
+    }
+    // Ticks until the phase is reached; returns the tick on which it was reached.
+    std::int64_t until(std::int32_t phase, std::int64_t limit = 20000) {
+        while (state.phase != phase && tick < limit) {
+            tickOnce();
+        }
+        EXPECT_EQ(state.phase, phase);
+        return tick;
+    }
+    const std::string& wire() { return ports.device("COM3").written; }
+};
+
+TEST(Sequencer, InitShowsTheSearchScreenThenStartsTheTick) {
+    UpgradeRun r;
+    EXPECT_EQ(r.dialog.log[r.dialog.log.size() - 2], "start timer 1 15");
+    EXPECT_EQ(r.dialog.log.back(), "shown");
+    EXPECT_EQ(r.dialog.text(ID_SEARCHING), "Searching for VKT-5...");
+    EXPECT_EQ(r.dialog.at(ID_SCAN_PROGRESS).position, 1);
+    EXPECT_EQ(r.state.timerId, 1);
+    EXPECT_TRUE(r.ports.calls.empty());  // nothing touches a port before the first tick
+}
+
+TEST(Sequencer, TypicalRunToTheTick) {
+    UpgradeRun r;
+    r.unit.announce(1, 400);
+    // COM1 and COM2 are absent (ticks 1, 2); COM3 opens on tick 3 and is checked on tick 39.
+    EXPECT_EQ(r.until(DrainInput), 39);
+    EXPECT_EQ(r.dialog.at(ID_SCAN_PROGRESS).position, 3);  // the finding tick moves the bar too
+    EXPECT_EQ(r.state.portNumber, 3);
+
+    r.tickOnce();  // tick 40 drains, and nothing else
+    EXPECT_EQ(r.state.phase, ReadVersion);
+    EXPECT_EQ(r.state.step, StartDialogue);
+    EXPECT_TRUE(r.wire().empty());
+
+    const std::int64_t asked = r.until(AwaitAnswer);
+    EXPECT_EQ(r.wire(), "Y");
+    EXPECT_EQ(r.state.unitVersion, "V1.001");
+    EXPECT_EQ(r.dialog.text(ID_PROMPT), " Would you like to upgrade V1.001");
+    EXPECT_EQ(r.dialog.text(ID_PROMPT2), " to version V1.002?");
+    EXPECT_EQ(r.dialog.defaultButton, ID_NO);
+
+    // Waiting for the user costs nothing on the wire, however long it lasts.
+    for (int i = 0; i < 100; ++i) {
+        r.tickOnce();
+    }
+    EXPECT_EQ(r.state.phase, AwaitAnswer);
+    EXPECT_EQ(r.ports.calls.back().tick, asked);
+
+    r.command(ID_YES);
+    EXPECT_EQ(r.state.phase, Programming);
+    EXPECT_EQ(r.wire(), "Y");  // Yes sends nothing itself
+    EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT), "");
+    EXPECT_EQ(r.dialog.at(ID_UPLOAD_PROGRESS).high, 2263);
+
+    r.tickOnce();
+    EXPECT_EQ(r.wire(), "YY");  // the first Programming tick confirms
+
+    const std::int64_t start = r.tick;
+    r.until(Finished);
+    EXPECT_EQ(r.wire().substr(0, 5), "YYEYP");
+    ASSERT_EQ(r.unit.records.size(), 2263u);
+    EXPECT_EQ(r.unit.records.front(), ":L0");
+    EXPECT_EQ(r.unit.records.back(), ":L2262");
+    EXPECT_EQ(r.state.linesSent, 2263);
+    // Two ticks a line with a unit that answers on the next tick.
+    EXPECT_EQ(r.tick - start, 2 * 2263 + 6);
+    EXPECT_EQ(r.dialog.text(ID_PROMPT), " Programming was successful");
+    EXPECT_EQ(r.dialog.text(ID_PROMPT2), " Click OK to Exit");
+    EXPECT_FALSE(r.dialog.has(ID_UPLOAD_PROGRESS));
+    EXPECT_FALSE(r.dialog.has(ID_UPLOAD_TEXT));
+    EXPECT_EQ(r.dialog.defaultButton, ID_OK);
+
+    const auto sendsAtFinish = r.ports.callsOf(PortOp::Send).size();
+    r.tickOnce();
+    r.tickOnce();
+    EXPECT_EQ(r.ports.callsOf(PortOp::Send).size(), sendsAtFinish);
+
+    r.command(ID_OK);
+    EXPECT_TRUE(r.dialog.ended);
+    EXPECT_FALSE(r.dialog.timerRunning);
+    EXPECT_FALSE(r.ports.device("COM3").open);
+}
+
+TEST(Sequencer, PercentagesFollowTheLinesSent) {
+    UpgradeRun r;
+    r.unit.announce(1, 400);
+    r.until(AwaitAnswer);
+    r.command(ID_YES);
+    std::map<std::int32_t, std::string> shown;  // linesSent -> text, at each update
+    while (r.state.phase == Programming && r.tick < 20000) {
+        r.tickOnce();
+        if (r.state.phase == Programming && r.dialog.has(ID_UPLOAD_TEXT) &&
+            !r.dialog.text(ID_UPLOAD_TEXT).empty()) {
+            shown[r.state.linesSent] = r.dialog.text(ID_UPLOAD_TEXT);
+            EXPECT_EQ(r.dialog.at(ID_UPLOAD_PROGRESS).position, r.state.linesSent);
+        }
+    }
+    EXPECT_EQ(shown.at(0), " Uploading firmware ...  0%");
+    EXPECT_EQ(shown.at(1), " Uploading firmware ...  0%");
+    EXPECT_EQ(shown.at(22), " Uploading firmware ...  0%");
+    EXPECT_EQ(shown.at(23), " Uploading firmware ...  1%");
+    EXPECT_EQ(shown.at(950), " Uploading firmware ...  41%");
+    EXPECT_EQ(shown.rbegin()->first, 2262);
+    EXPECT_EQ(shown.rbegin()->second, " Uploading firmware ...  99%");
+    EXPECT_EQ(r.state.phase, Finished);
+}
+
+TEST(Sequencer, UploadTextStaysEmptyUntilTheUnitIsToldToProgram) {
+    UpgradeRun r;
+    r.unit.announce(1, 400);
+    r.until(AwaitAnswer);
+    r.command(ID_YES);
+    while (r.state.step <= RequestProgram) {
+        EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT), "");
+        EXPECT_EQ(r.dialog.at(ID_UPLOAD_PROGRESS).position, 0);
+        r.tickOnce();
+    }
+    // The tick that sends "P" shows the first update.
+    EXPECT_EQ(r.wire().back(), 'P');
+    EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT), " Uploading firmware ...  0%");
+}
+
+TEST(Sequencer, ExitNoAndOkEndTheDialog) {
+    {
+        SCOPED_TRACE("Exit while scanning");
+        UpgradeRun r;
+        r.tickOnce();
+        r.command(ID_EXIT);
+        EXPECT_TRUE(r.dialog.ended);
+        EXPECT_EQ(r.dialog.log[r.dialog.log.size() - 2], "stop timer 1");
+        EXPECT_TRUE(r.ports.callsOf(PortOp::Close).empty());
+    }
+    {
+        SCOPED_TRACE("No at the question");
+        UpgradeRun r;
+        r.unit.announce(1, 400);
+        r.until(AwaitAnswer);
+        r.command(ID_NO);
+        EXPECT_TRUE(r.dialog.ended);
+        EXPECT_FALSE(r.ports.device("COM3").open);
+        EXPECT_EQ(r.wire(), "Y");  // nothing after the version line
+    }
+}
+
+TEST(Sequencer, OtherCommandsAndMessagesChangeNothingAndEveryMessageReturnsZero) {
+    UpgradeRun r;
+    r.tickOnce();
+    const auto log = r.dialog.log;
+    const auto calls = r.ports.calls.size();
+    EXPECT_EQ(r.command(ID_CANCEL), 0);  // Escape
+    EXPECT_EQ(r.command(ID_PROMPT), 0);  // a label's id
+    for (std::uint32_t message : {0x10u /*close*/, 0x112u /*system command*/, 5u, 0x0Fu}) {
+        EXPECT_EQ(r.sequencer.handleEvent(RecordingDialog::HANDLE, message, 0xF060, 0), 0);
+    }
+    EXPECT_EQ(r.dialog.log, log);
+    EXPECT_EQ(r.ports.calls.size(), calls);
+    EXPECT_EQ(r.state.phase, ScanPorts);
+    EXPECT_EQ(r.tickOnce(77), 0);  // a timer message with any id is a tick
+    EXPECT_GT(r.ports.calls.size(), calls);
+}
+
+TEST(Sequencer, CommandsCarryTheirNotificationCodeInTheHighBits) {
+    UpgradeRun r;
+    r.tickOnce();
+    r.command(ID_EXIT, /*BN_CLICKED*/ 0);
+    EXPECT_TRUE(r.dialog.ended);
+    UpgradeRun r2;
+    r2.command(ID_EXIT, 5);  // any notification code: the id is what counts
+    EXPECT_TRUE(r2.dialog.ended);
+}
+
+// Faults during the upload: no success screen, nothing more on the wire.
+TEST(Sequencer, FaultsDuringTheUploadNeverReachSuccess) {
+    struct Fault {
+        const char* name;
+        UnitBehaviour behaviour;
+        std::optional<int> sendsAccepted;
+        std::size_t records;
+    };
+    UnitBehaviour done;
+    done.doneAfterRecords = 100;
+    UnitBehaviour silent;
+    silent.silentAfterRecords = 100;
+    const std::vector<Fault> faults = {
+        {"Done early", done, std::nullopt, 100},
+        {"silent", silent, std::nullopt, 100},
+        // The port takes the answers and 99 lines, then refuses: the 100th line did not go out.
+        {"last send fails", {}, 4 + 99, 99},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.name);
+        UpgradeRun r(200, "COM3", f.behaviour);
+        r.unit.announce(1, 400);
+        r.until(AwaitAnswer);
+        r.command(ID_YES);
+        r.ports.device("COM3").sendsAccepted = f.sendsAccepted.value_or(1 << 30) + 1;
+        for (int i = 0; i < 1000; ++i) {
+            r.tickOnce();
+        }
+        EXPECT_EQ(r.state.phase, Programming);
+        EXPECT_FALSE(r.dialog.has(ID_OK));
+        EXPECT_EQ(r.unit.records.size(), f.records);
+        EXPECT_LT(r.state.linesSent, r.state.lineCount);
+        EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT),
+                  " Uploading firmware ... " +
+                      numberText(static_cast<std::int32_t>(f.records) * 100 / 200) + "%");
+    }
+}
+
+TEST(Sequencer, UnitSilentDuringVersionRead) {
+    UnitBehaviour b;
+    b.versionLine = "";
+    UpgradeRun r(10, "COM3", b);
+    r.unit.announce(1, 40);  // announces, but never answers the "Y" with a line end
+    r.ports.onSend = nullptr;
+    for (int i = 0; i < 500; ++i) {
+        r.tickOnce();
+    }
+    EXPECT_EQ(r.state.phase, ReadVersion);
+    EXPECT_TRUE(r.dialog.has(ID_EXIT));
+    r.command(ID_EXIT);
+    EXPECT_TRUE(r.dialog.ended);
+}
+
+TEST(Sequencer, FailedTimerStartLeavesTheSearchScreenAndExitWorks) {
+    RecordingDialog dialog;
+    dialog.timerResult = 0;
+    ScriptedPort ports;
+    UpgradeState state;
+    ASSERT_TRUE(initialiseState(state, numberedImage(3)));
+    buildMainDialog(state, dialog);
+    UpgradeSequencer sequencer(state, ports, dialog);
+    dialog.runMainDialog(sequencer);
+    EXPECT_EQ(state.timerId, 0);
+    sequencer.onCommand(ID_EXIT);
+    EXPECT_EQ(dialog.log[dialog.log.size() - 2], "stop timer 0");
+    EXPECT_TRUE(dialog.ended);
+}
+
+}  // namespace
+}  // namespace vkt5
