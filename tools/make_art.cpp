@@ -380,18 +380,18 @@ std::vector<std::uint8_t> iconEntry(const Image& image, int bpp) {
     return w.bytes;
 }
 
-struct IconSpec {
+struct IconFormat {
     int size;
     int bpp;
 };
 
-constexpr IconSpec ICON_IMAGES[] = {{16, 4},  {16, 8}, {16, 32}, {24, 32}, {32, 8},
-                                    {32, 32}, {48, 8}, {48, 32}, {256, 32}};
+constexpr IconFormat ICON_IMAGES[] = {{16, 4},  {16, 8}, {16, 32}, {24, 32}, {32, 8},
+                                      {32, 32}, {48, 8}, {48, 32}, {256, 32}};
 
 std::vector<std::uint8_t> iconFile() {
     std::vector<std::vector<std::uint8_t>> entries;
-    for (const IconSpec& spec : ICON_IMAGES) {
-        entries.push_back(iconEntry(render(spec.size), spec.bpp));
+    for (const IconFormat& format : ICON_IMAGES) {
+        entries.push_back(iconEntry(render(format.size), format.bpp));
     }
     Writer w;
     w.u16(0);
@@ -399,13 +399,13 @@ std::vector<std::uint8_t> iconFile() {
     w.u16(static_cast<std::uint32_t>(entries.size()));
     std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const IconSpec& spec = ICON_IMAGES[i];
-        w.u8(static_cast<std::uint8_t>(spec.size == 256 ? 0 : spec.size));
-        w.u8(static_cast<std::uint8_t>(spec.size == 256 ? 0 : spec.size));
-        w.u8(static_cast<std::uint8_t>(spec.bpp == 4 ? 16 : 0));
+        const IconFormat& format = ICON_IMAGES[i];
+        w.u8(static_cast<std::uint8_t>(format.size == 256 ? 0 : format.size));
+        w.u8(static_cast<std::uint8_t>(format.size == 256 ? 0 : format.size));
+        w.u8(static_cast<std::uint8_t>(format.bpp == 4 ? 16 : 0));
         w.u8(0);
         w.u16(1);
-        w.u16(static_cast<std::uint32_t>(spec.bpp));
+        w.u16(static_cast<std::uint32_t>(format.bpp));
         w.u32(static_cast<std::uint32_t>(entries[i].size()));
         w.u32(offset);
         offset += static_cast<std::uint32_t>(entries[i].size());
