@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -454,6 +455,22 @@ TEST_F(QtDialogTest, EndBeforeTheRunMeansTheRunDoesNothing) {
     EXPECT_EQ(dialog.window(), nullptr);
     dialog.runMainDialog(handler);
     EXPECT_TRUE(handler.events.empty());
+}
+
+TEST(QtImageErrorTest, TellsTheUserInABoxOfItsOwn) {
+    QtMainDialog dialog;
+    QString shownText;
+    QString shownTitle;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shownText = box->text();
+        shownTitle = box->windowTitle();
+        box->accept();
+    });
+    dialog.showImageError("The image cannot be read.");
+    EXPECT_EQ(shownText, QString("The image cannot be read."));
+    EXPECT_EQ(shownTitle.toStdString(), dialogCaption());
 }
 
 }  // namespace

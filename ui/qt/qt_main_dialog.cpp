@@ -479,9 +479,9 @@ void QtMainDialog::runMainDialog(DialogEventHandler& handler) {
 }
 
 void QtMainDialog::showImageError(std::string_view message) {
-    const QString title = window_ && !window_->windowTitle().isEmpty() ? window_->windowTitle()
-                                                                       : textFromBytes(MODEL_NAME);
-    QMessageBox::critical(window_.get(), title, textFromBytes(message));
+    // Start-up reports an unusable image before any window exists, so the box stands alone,
+    // under the caption the dialog would have had.
+    QMessageBox::critical(window_.get(), textFromBytes(dialogCaption()), textFromBytes(message));
 }
 
 void QtMainDialog::onEnterKey() {
