@@ -17,8 +17,10 @@
 #include <QScreen>
 #include <QTextLayout>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace vkt5 {
@@ -59,8 +61,17 @@ class QtDialogWindow final : public QDialog {
         event->accept();
     }
 
+    void paintEvent(QPaintEvent* event) override {
+        if (!painted_) {
+            painted_ = true;
+            QTimer::singleShot(0, this, [this] { host_.onFirstShown(); });
+        }
+        QDialog::paintEvent(event);
+    }
+
   private:
     QtMainDialog& host_;
+    bool painted_ = false;
 };
 
 namespace {
@@ -212,16 +223,40 @@ WindowHandle QtMainDialog::createDialog(std::string_view caption, std::int32_t c
     window_->setFixedSize(clientWidth, clientHeight);
     window_->setWindowTitle(textFromBytes(caption));
 
-    // The window is not mapped yet, so its frame is not known; centring the client area is the
-    // best that can be done before the first show.
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect area = screen->availableGeometry();
-        const Point at = centredPosition(Rect{area.x(), area.y(), area.width(), area.height()},
-                                         clientWidth, clientHeight);
-        window_->move(at.x, at.y);
+    // The window is not mapped yet, so its frame is not known: centre the client area for now
+    // and correct for the frame once the window manager has put one around it.
+    if (const auto at = centredFor(QSize(clientWidth, clientHeight))) {
+        placedAt_ = *at;
+        window_->move(*at);
     }
     return window_.get();
+}
+
+std::optional<QPoint> QtMainDialog::centredFor(QSize outerSize) const {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        return std::nullopt;
+    }
+    const QRect area = screen->availableGeometry();
+    const Point at = centredPosition(Rect{area.x(), area.y(), area.width(), area.height()},
+                                     outerSize.width(), outerSize.height());
+    return QPoint(at.x, at.y);
+}
+
+void QtMainDialog::onFirstShown() {
+    // Only while the window still stands where it was put: the user may already have moved it.
+    if (!window_ || !window_->windowHandle() || window_->pos() != placedAt_) {
+        return;
+    }
+    const QMargins frame = window_->windowHandle()->frameMargins();
+    if (frame.isNull()) {
+        return;
+    }
+    const QSize outer = window_->size().grownBy(frame);
+    if (const auto at = centredFor(outer); at && *at != placedAt_) {
+        placedAt_ = *at;
+        window_->move(*at);
+    }
 }
 
 void QtMainDialog::setDialogIcons(std::int32_t /*iconGroup*/) {

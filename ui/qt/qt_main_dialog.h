@@ -13,11 +13,14 @@
 //   does nothing.
 #pragma once
 
+#include <QPoint>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "ui/main_dialog.h"
@@ -74,16 +77,21 @@ class QtMainDialog final : public MainDialog {
     void onEscapeKey();
     // The window's close command, from any phase.
     void onCloseRequest();
+    // The window has been painted for the first time, so its frame is known.
+    void onFirstShown();
 
   private:
     void deliver(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     QFont realise(const FontSpec& spec) const;
+    // Top-left corner of a window of the given outer size under the centring rule.
+    std::optional<QPoint> centredFor(QSize outerSize) const;
     void stopAllTimers();
 
     QtDialogResources resources_;
     std::unique_ptr<QtDialogWindow> window_;
     std::map<std::int32_t, QPointer<QWidget>> controls_;
     std::map<std::int32_t, std::unique_ptr<QTimer>> timers_;
+    QPoint placedAt_;
     std::int32_t defaultButton_ = 0;
     DialogEventHandler* handler_ = nullptr;
     bool inHandler_ = false;
