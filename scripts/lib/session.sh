@@ -1,0 +1,128 @@
+# One run of the real program against the unit simulator, on a display, driven like a user would:
+# start a (virtual) display, the simulator on a pseudo-terminal, the program with its port map
+# pointing there, then click, look and close. Sourced by the demo and by the end-to-end tests.
+#
+# Every process started here is remembered by PID and stopped by PID at the end.
+
+SESSION_PIDS=""
+
+session_init() {
+    SESSION_DIR=$1
+    mkdir -p "$SESSION_DIR"
+    trap session_cleanup EXIT INT TERM
+}
+
+session_cleanup() {
+    for pid in $SESSION_PIDS; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in $SESSION_PIDS; do
+        wait "$pid" 2>/dev/null
+    done
+    SESSION_PIDS=""
+}
+
+remember() { SESSION_PIDS="$1 $SESSION_PIDS"; }
+
+# A private virtual display with a window manager (for the title bar and the close key).
+start_virtual_display() {
+    n=${VKT5_FIRST_DISPLAY:-91}
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$SESSION_DIR/xvfb.log" 2>&1 &
+    remember $!
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do
+        xdpyinfo >/dev/null 2>&1 && break
+        sleep 0.05
+    done
+    openbox >"$SESSION_DIR/openbox.log" 2>&1 &
+    remember $!
+    sleep 0.3
+}
+
+# start_simulator SIM IMAGE [options...]: the unit on a pty linked at $SESSION_DIR/unit.
+start_simulator() {
+    sim=$1 image=$2
+    shift 2
+    rm -f "$SESSION_DIR/unit" "$SESSION_DIR/report.txt"
+    "$sim" --link "$SESSION_DIR/unit" --verbose --report "$SESSION_DIR/report.txt" \
+        --flash-hex "$SESSION_DIR/flash.hex" --compare-image "$image" "$@" \
+        >"$SESSION_DIR/sim.out" 2>"$SESSION_DIR/sim.log" &
+    SIM_PID=$!
+    remember $SIM_PID
+    for _ in $(seq 100); do
+        [ -e "$SESSION_DIR/unit" ] && return 0
+        sleep 0.02
+    done
+    echo "the simulator did not start" >&2
+    return 1
+}
+
+# Runs a command where every real serial device is /dev/null, so that a port map that is not
+# honoured can never reach the console or a real adapter.
+guarded() {
+    if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null; then
+        unshare --mount --propagation private sh -c \
+            'for d in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do [ -e "$d" ] && mount --bind /dev/null "$d"; done; exec "$@"' \
+            guard "$@"
+    else
+        "$@"
+    fi
+}
+
+# start_program BINARY PORTS: the program, with VKT5_PORTS as given; its exit status goes to a file.
+start_program() {
+    rm -f "$SESSION_DIR/status"
+    (
+        VKT5_PORTS=$2 guarded "$1" >"$SESSION_DIR/program.log" 2>&1
+        echo $? >"$SESSION_DIR/status"
+    ) &
+    PROGRAM_PID=$!
+    remember $PROGRAM_PID
+    PROGRAM_STARTED=$(date +%s.%N)
+}
+
+# wait_for_log PATTERN SECONDS: waits until the simulator's trace shows the pattern.
+wait_for_log() {
+    deadline=$(($(date +%s) + $2))
+    while ! grep -q -- "$1" "$SESSION_DIR/sim.log" 2>/dev/null; do
+        [ "$(date +%s)" -ge "$deadline" ] && return 1
+        sleep 0.05
+    done
+}
+
+find_window() {
+    WID=""
+    for _ in $(seq 200); do
+        WID=$(xdotool search --onlyvisible --name "Corvane" 2>/dev/null | head -n 1)
+        [ -n "$WID" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# click X Y: a real click at client coordinates of the window.
+click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
+
+screenshot() { import -window "$WID" "$1" 2>/dev/null; }
+
+close_window() { xdotool windowactivate --sync "$WID" key alt+F4 2>/dev/null; }
+
+# wait_program SECONDS: the program's exit status, or 124 when it is still running.
+wait_program() {
+    deadline=$(($(date +%s) + $1))
+    while [ ! -s "$SESSION_DIR/status" ]; do
+        [ "$(date +%s)" -ge "$deadline" ] && return 124
+        sleep 0.05
+    done
+    return "$(cat "$SESSION_DIR/status")"
+}
+
+# stop_simulator: lets it write its report, and waits for it.
+stop_simulator() {
+    kill -TERM "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+    true
+}
+
+report_value() { sed -n "s/^$1: //p" "$SESSION_DIR/report.txt" 2>/dev/null | head -n 1; }
