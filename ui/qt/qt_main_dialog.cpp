@@ -268,7 +268,8 @@ void QtMainDialog::setDialogIcons(std::int32_t /*iconGroup*/) {
     QImageReader reader(resources_.icon);
     QImage best[2];
     int bestDepth[2] = {-1, -1};
-    for (int i = 0; i < reader.imageCount() || i == 0; ++i) {
+    const int count = std::max(reader.imageCount(), 1);
+    for (int i = 0; i < count; ++i) {
         if (i > 0 && !reader.jumpToImage(i)) {
             break;
         }
