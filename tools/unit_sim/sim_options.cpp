@@ -37,7 +37,7 @@ results:
   --flash-bin PATH       the programmed flash as one binary, lowest to highest address
   --compare-image PATH   add flash_matches_image and records_in_order against this image
 ending:
-  --exit-after-eof       exit (status 0) once the end-of-file record is taken and answered
+  --exit-after-eof       exit (status 0) 200 ms after answering the end-of-file record
   --exit-on-close        exit (status 0) when the program closes the port after "P"
   --exit-after-ms N      exit (status 3) after N ms whatever happens
   --verbose              trace the dialogue on standard error

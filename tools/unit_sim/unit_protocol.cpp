@@ -276,7 +276,12 @@ void UnitProtocol::advance(SimTime now) {
     if (state_ != UnitState::Identifying) {
         return;
     }
-    // Missed beats are not made up: after a stall the unit just carries on from now.
+    // After a stall of more than a beat the unit carries on from now instead of making up every
+    // missed line in one burst.
+    const auto nextBeat = [this, now](SimTime beat) {
+        const SimTime next = beat + behaviour_.identInterval;
+        return next + behaviour_.identInterval <= now ? now : next;
+    };
     while (true) {
         const bool noiseFirst = behaviour_.noise && nextNoise_ < nextIdent_;
         const SimTime at = noiseFirst ? nextNoise_ : nextIdent_;
@@ -285,10 +290,10 @@ void UnitProtocol::advance(SimTime now) {
         }
         if (noiseFirst) {
             schedule(at, std::string(NOISE_LINE));
-            nextNoise_ = std::max(nextNoise_ + behaviour_.identInterval, now);
+            nextNoise_ = nextBeat(at);
         } else {
             schedule(at, IDENT_LINE);
-            nextIdent_ = std::max(nextIdent_ + behaviour_.identInterval, now);
+            nextIdent_ = nextBeat(at);
         }
     }
 }

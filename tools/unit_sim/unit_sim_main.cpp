@@ -33,6 +33,9 @@ constexpr SimTime CLOSED_PORT_CHECK = std::chrono::milliseconds(2);
 // Output that the terminal does not take (nobody reading for a long time) is kept up to this
 // much; beyond it the oldest goes, as a real line would lose it.
 constexpr std::size_t MAX_UNSENT = 64 * 1024;
+// Closing the master hangs up the slave and throws away what it has not read yet, so after the
+// end-of-file record the simulator stays this long for its last prompt to be read.
+constexpr SimTime EOF_LINGER = std::chrono::milliseconds(200);
 
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_SETUP_FAILED = 1;
@@ -107,7 +110,11 @@ class Simulator {
             send(t);
             if (options_.exitAfterEof && unit_.tally().eofSeen && !unit_.outputPending() &&
                 txLine_.empty() && unsent_.empty()) {
-                return finish("eof", EXIT_DONE);
+                if (!leaveAt_) {
+                    leaveAt_ = t + EOF_LINGER;
+                } else if (t >= *leaveAt_) {
+                    return finish("eof", EXIT_DONE);
+                }
             }
             if (!wait(t)) {
                 return finish("signal", EXIT_DONE);
@@ -157,6 +164,7 @@ class Simulator {
         consider(unit_.nextDue());
         consider(rxLine_.nextDue());
         consider(txLine_.nextDue());
+        consider(leaveAt_);
         if (!peerOpen_) {
             consider(t + CLOSED_PORT_CHECK);
         }
@@ -267,6 +275,7 @@ class Simulator {
     std::string unsent_;
     std::uint64_t bytesSent_ = 0;
     bool peerOpen_ = false;
+    std::optional<SimTime> leaveAt_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

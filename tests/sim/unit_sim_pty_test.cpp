@@ -1,0 +1,231 @@
+// Runs the real vkt5-unit-sim binary and talks to it through its pseudo-terminal, as the utility
+// would: read the identification, answer, erase, program a few records.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim_test_support.h"
+
+namespace vkt5::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using testing::joinLines;
+using testing::smallImageLines;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One simulator process; stopped by its PID if the test did not see it end.
+class SimProcess {
+  public:
+    explicit SimProcess(std::vector<std::string> args) {
+        int out[2];
+        if (pipe(out) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> argv;
+            static std::string program = VKT5_UNIT_SIM;
+            argv.push_back(program.data());
+            for (std::string& arg : args) {
+                argv.push_back(arg.data());
+            }
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        // The first line on standard output is the terminal's path.
+        char c = 0;
+        while (read(out[0], &c, 1) == 1 && c != '\n') {
+            slavePath_ += c;
+        }
+        close(out[0]);
+    }
+    ~SimProcess() {
+        if (pid_ > 0 && !exitStatus_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    const std::string& slavePath() const { return slavePath_; }
+    void signal(int number) { kill(pid_, number); }
+
+    // The exit status, or nothing if it is still running after `limit`.
+    std::optional<int> waitExit(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (!exitStatus_ && Clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        return exitStatus_;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::string slavePath_;
+    std::optional<int> exitStatus_;
+};
+
+// The program's side of the port.
+class Port {
+  public:
+    explicit Port(const std::string& path) { open(path); }
+    ~Port() { close(); }
+
+    void open(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        received_.clear();
+    }
+    void close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    bool isOpen() const { return fd_ >= 0; }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Reads until what arrived since the last call ends with `tail`; returns all of it.
+    std::string readUntilEnd(const std::string& tail) {
+        const auto end = Clock::now() + std::chrono::seconds(3);
+        while (!received_.ends_with(tail) && Clock::now() < end) {
+            pollfd fd{fd_, POLLIN, 0};
+            if (poll(&fd, 1, 50) > 0 && (fd.revents & POLLIN) != 0) {
+                char buffer[512];
+                const ssize_t got = read(fd_, buffer, sizeof buffer);
+                if (got > 0) {
+                    received_.append(buffer, static_cast<std::size_t>(got));
+                }
+            }
+        }
+        std::string all = std::move(received_);
+        received_.clear();
+        return all;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string received_;
+};
+
+class UnitSimPtyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vkt5_sim_test_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "image.hex", std::ios::binary) << joinLines(smallImageLines());
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path dir_;
+};
+
+TEST_F(UnitSimPtyTest, ShortUploadOverTheTerminal) {
+    SimProcess sim({"--link", (dir_ / "port").string(), "--ident-interval", "20", "--report",
+                    (dir_ / "report.txt").string(), "--flash-bin", (dir_ / "flash.bin").string(),
+                    "--compare-image", (dir_ / "image.hex").string(), "--exit-after-eof",
+                    "--exit-after-ms", "10000"});
+    ASSERT_TRUE(sim.slavePath().starts_with("/dev/pts/")) << sim.slavePath();
+    EXPECT_EQ(fs::read_symlink(dir_ / "port"), sim.slavePath());
+
+    Port port((dir_ / "port").string());
+    ASSERT_TRUE(port.isOpen());
+    // Raw: no echo, no line editing, no CR/LF translation, no flow control.
+    termios tio{};
+    const int probe = open(sim.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(tcgetattr(probe, &tio), 0);
+    close(probe);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_iflag & (ICRNL | IXON), 0u);
+
+    EXPECT_TRUE(port.readUntilEnd("VKT5\r\n").ends_with("VKT5\r\n"));
+    // Identification lines may still be on their way when "Y" goes out.
+    port.send("Y");
+    const std::string version = port.readUntilEnd("VKT5 V1.001\r\n");
+    EXPECT_TRUE(version.ends_with("VKT5 V1.001\r\n")) << version;
+    const std::vector<std::pair<std::string, std::string>> exchange = {
+        {"Y", "E or P?\r\n"}, {"E", "Erased\r\n"}, {"Y", "E or P?\r\n"}, {"P", "*"}};
+    for (const auto& [letter, answer] : exchange) {
+        port.send(letter);
+        EXPECT_EQ(port.readUntilEnd(answer), answer) << letter;
+    }
+    for (const std::string& line : smallImageLines()) {
+        port.send(line + "\r\n");
+        EXPECT_EQ(port.readUntilEnd("*"), "*") << line;
+    }
+    EXPECT_EQ(sim.waitExit(std::chrono::seconds(3)), 0);
+
+    const std::string report = readFile(dir_ / "report.txt");
+    for (const char* expected : {"end_reason: eof\n", "records_received: 5\n", "bad_records: 0\n",
+                                 "protocol_errors: 0\n", "erased: yes\n", "eof_seen: yes\n",
+                                 "flash_matches_image: yes\n", "records_in_order: yes\n"}) {
+        EXPECT_NE(report.find(expected), std::string::npos) << expected << "\n" << report;
+    }
+    EXPECT_EQ(fs::file_size(dir_ / "flash.bin"), 20u);
+    EXPECT_FALSE(fs::is_symlink(dir_ / "port"));
+}
+
+TEST_F(UnitSimPtyTest, SurvivesThePortBeingClosedAndReopenedAndReportsOnSignal) {
+    SimProcess sim({"--ident-interval", "10", "--report", (dir_ / "report.txt").string(),
+                    "--exit-after-ms", "10000"});
+    Port port(sim.slavePath());
+    ASSERT_TRUE(port.isOpen());
+    EXPECT_TRUE(port.readUntilEnd("VKT5\r\n").ends_with("VKT5\r\n"));
+    for (int round = 0; round < 3; ++round) {
+        port.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_FALSE(sim.waitExit(std::chrono::milliseconds(0)));
+        port.open(sim.slavePath());
+        ASSERT_TRUE(port.isOpen());
+        EXPECT_TRUE(port.readUntilEnd("VKT5\r\n").ends_with("VKT5\r\n")) << round;
+    }
+    port.send("Y");
+    EXPECT_TRUE(port.readUntilEnd("VKT5 V1.001\r\n").ends_with("VKT5 V1.001\r\n"));
+    port.send("X");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.waitExit(std::chrono::seconds(3)), 0);
+    const std::string report = readFile(dir_ / "report.txt");
+    EXPECT_NE(report.find("end_reason: signal\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("protocol_errors: 1\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("bytes_received: 2\n"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace vkt5::sim
