@@ -1,6 +1,7 @@
 #include "serial/port_registry.h"
 
 #include <algorithm>
+#include <new>
 
 namespace vkt5 {
 
@@ -34,7 +35,11 @@ PortStatus PortRegistry::openPort(PortHandle handle, std::string_view name) {
     if (opened.status != PortStatus::Ok || !opened.device) {
         return opened.status == PortStatus::Ok ? PortStatus::DeviceUnavailable : opened.status;
     }
-    ports_[handle] = OpenPort{std::move(opened.device), std::string(name), {}};
+    try {
+        ports_[handle] = OpenPort{std::move(opened.device), std::string(name), {}};
+    } catch (const std::bad_alloc&) {
+        return PortStatus::OutOfMemory;  // the device closes with the unique_ptr
+    }
     return PortStatus::Ok;
 }
 
@@ -59,6 +64,14 @@ QueuedBytes PortRegistry::queuedBytes(PortHandle handle) {
 }
 
 ReceivedBytes PortRegistry::receiveBytes(PortHandle handle, std::int32_t count) {
+    try {
+        return receiveInto(handle, count);
+    } catch (const std::bad_alloc&) {
+        return {{}, PortStatus::OutOfMemory};
+    }
+}
+
+ReceivedBytes PortRegistry::receiveInto(PortHandle handle, std::int32_t count) {
     if (count < 1) {
         return {{}, PortStatus::InvalidArgument};
     }

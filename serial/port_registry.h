@@ -38,6 +38,8 @@ class PortRegistry final : public SerialPortService {
     };
 
     OpenPort* find(PortHandle handle);
+    // receiveBytes without the guard that turns an allocation failure into OutOfMemory.
+    ReceivedBytes receiveInto(PortHandle handle, std::int32_t count);
 
     SerialDeviceOpener& opener_;
     std::map<PortHandle, OpenPort> ports_;
