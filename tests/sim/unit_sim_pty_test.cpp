@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -114,6 +115,7 @@ class Port {
         }
     }
     bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void send(const std::string& bytes) {
         ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
@@ -122,12 +124,15 @@ class Port {
         const auto end = Clock::now() + std::chrono::seconds(3);
         while (!received_.ends_with(tail) && Clock::now() < end) {
             pollfd fd{fd_, POLLIN, 0};
-            if (poll(&fd, 1, 50) > 0 && (fd.revents & POLLIN) != 0) {
-                char buffer[512];
-                const ssize_t got = read(fd_, buffer, sizeof buffer);
-                if (got > 0) {
-                    received_.append(buffer, static_cast<std::size_t>(got));
-                }
+            if (poll(&fd, 1, 50) <= 0) {
+                continue;
+            }
+            char buffer[512];
+            const ssize_t got = read(fd_, buffer, sizeof buffer);
+            if (got > 0) {
+                received_.append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EAGAIN) {
+                break;  // the simulator has gone
             }
         }
         std::string all = std::move(received_);
@@ -152,6 +157,19 @@ class UnitSimPtyTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
+    // Answers the identification and walks the dialogue up to the first "*".
+    static void reachProgramming(Port& port) {
+        EXPECT_TRUE(port.readUntilEnd("VKT5\r\n").ends_with("VKT5\r\n"));
+        port.send("Y");
+        EXPECT_TRUE(port.readUntilEnd("VKT5 V1.001\r\n").ends_with("VKT5 V1.001\r\n"));
+        const std::vector<std::pair<std::string, std::string>> exchange = {
+            {"Y", "E or P?\r\n"}, {"E", "Erased\r\n"}, {"Y", "E or P?\r\n"}, {"P", "*"}};
+        for (const auto& [letter, answer] : exchange) {
+            port.send(letter);
+            EXPECT_EQ(port.readUntilEnd(answer), answer) << letter;
+        }
+    }
+
     fs::path dir_;
 };
 
@@ -174,17 +192,7 @@ TEST_F(UnitSimPtyTest, ShortUploadOverTheTerminal) {
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_iflag & (ICRNL | IXON), 0u);
 
-    EXPECT_TRUE(port.readUntilEnd("VKT5\r\n").ends_with("VKT5\r\n"));
-    // Identification lines may still be on their way when "Y" goes out.
-    port.send("Y");
-    const std::string version = port.readUntilEnd("VKT5 V1.001\r\n");
-    EXPECT_TRUE(version.ends_with("VKT5 V1.001\r\n")) << version;
-    const std::vector<std::pair<std::string, std::string>> exchange = {
-        {"Y", "E or P?\r\n"}, {"E", "Erased\r\n"}, {"Y", "E or P?\r\n"}, {"P", "*"}};
-    for (const auto& [letter, answer] : exchange) {
-        port.send(letter);
-        EXPECT_EQ(port.readUntilEnd(answer), answer) << letter;
-    }
+    reachProgramming(port);
     for (const std::string& line : smallImageLines()) {
         port.send(line + "\r\n");
         EXPECT_EQ(port.readUntilEnd("*"), "*") << line;
@@ -225,6 +233,37 @@ TEST_F(UnitSimPtyTest, SurvivesThePortBeingClosedAndReopenedAndReportsOnSignal) 
     EXPECT_NE(report.find("end_reason: signal\n"), std::string::npos) << report;
     EXPECT_NE(report.find("protocol_errors: 1\n"), std::string::npos) << report;
     EXPECT_NE(report.find("bytes_received: 2\n"), std::string::npos) << report;
+}
+
+TEST_F(UnitSimPtyTest, BaudPaceHoldsThePromptUntilTheRecordHasCrossedTheLine) {
+    SimProcess sim({"--baud-pace", "--ident-interval", "20", "--exit-after-ms", "10000"});
+    Port port(sim.slavePath());
+    reachProgramming(port);
+    // 141 bytes in and the one-byte prompt out, 10 bits each at 57600 bit/s.
+    const std::string record = ":40" + std::string(134, '0') + "C0";
+    ASSERT_EQ(record.size() + 2, 141u);
+    const auto sent = Clock::now();
+    port.send(record + "\r\n");
+    EXPECT_EQ(port.readUntilEnd("*"), "*");
+    const auto took = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+    EXPECT_GE(took, 142 * 10 / 57.6);
+}
+
+TEST_F(UnitSimPtyTest, HangupAfterNRecordsTakesThePortAway) {
+    SimProcess sim({"--hangup-after", "2", "--ident-interval", "20", "--report",
+                    (dir_ / "report.txt").string(), "--exit-after-ms", "10000"});
+    Port port(sim.slavePath());
+    reachProgramming(port);
+    const std::vector<std::string> lines = smallImageLines();
+    port.send(lines[0] + "\r\n");
+    EXPECT_EQ(port.readUntilEnd("*"), "*");
+    port.send(lines[1] + "\r\n");
+    EXPECT_EQ(sim.waitExit(std::chrono::seconds(3)), 0);
+    EXPECT_EQ(port.readUntilEnd("*"), "");
+    EXPECT_EQ(write(port.fd(), "x", 1), -1);
+    const std::string report = readFile(dir_ / "report.txt");
+    EXPECT_NE(report.find("end_reason: hangup\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("records_received: 2\n"), std::string::npos) << report;
 }
 
 }  // namespace
