@@ -194,6 +194,9 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
                                                   "6",
                                                   "--hangup-after",
                                                   "0",
+                                                  "--silent-after-ident",
+                                                  "--stream-garbage",
+                                                  "--garbage-rate=200000",
                                                   "--report",
                                                   "r.txt",
                                                   "--flash-hex",
@@ -225,6 +228,9 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
     EXPECT_EQ(o.unit.doneAfter, 5u);
     EXPECT_EQ(o.unit.silentAfter, 6u);
     EXPECT_EQ(o.unit.hangupAfter, 0u);
+    EXPECT_TRUE(o.unit.silentAfterIdent);
+    EXPECT_TRUE(o.unit.streamGarbage);
+    EXPECT_EQ(o.unit.garbageRate, 200000u);
     EXPECT_EQ(o.reportPath, "r.txt");
     EXPECT_EQ(o.flashHexPath, "f.hex");
     EXPECT_EQ(o.flashBinPath, "f.bin");
@@ -242,6 +248,7 @@ TEST(SimOptionsTest, DefaultsAndUsageErrors) {
     EXPECT_EQ(defaults.options->unit.identInterval, ms(100));
     EXPECT_FALSE(defaults.options->unit.doneAfter);
     EXPECT_FALSE(defaults.options->exitAfter);
+    EXPECT_EQ(defaults.options->unit.garbageRate, 5760u);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--bogus"},
@@ -252,6 +259,7 @@ TEST(SimOptionsTest, DefaultsAndUsageErrors) {
         {"--ident-interval", "0"},
         {"--version-line", "a\r\nb"},
         {"--exit-after-ms", "99999999999"},
+        {"--garbage-rate", "0"},
     };
     for (const auto& args : bad) {
         const ParsedOptions parsed = parseSimOptions(args);

@@ -246,6 +246,49 @@ TEST(UnitProtocolTest, SilentUnitSaysNothingAndCountsWhatItGets) {
     EXPECT_EQ(driver.unit.tally().bytesReceived, 1u);
 }
 
+TEST(UnitProtocolTest, SilentAfterIdentAnswersTheIdentificationWithNothing) {
+    UnitBehaviour behaviour;
+    behaviour.silentAfterIdent = true;
+    UnitDriver driver(behaviour);
+    EXPECT_EQ(driver.at(ms(0)), "VKT5\r\n");
+    EXPECT_EQ(driver.send("Y"), "");
+    EXPECT_EQ(driver.unit.state(), UnitState::Silent);
+    // The identification lines stop as well.
+    EXPECT_EQ(driver.after(ms(10'000)), "");
+    EXPECT_EQ(driver.unit.nextDue(), std::nullopt);
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
+    driver.send("Y");
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 1u);
+}
+
+TEST(UnitProtocolTest, StreamGarbageNeverEndsALineAndKeepsItsRate) {
+    UnitBehaviour behaviour;
+    behaviour.streamGarbage = true;
+    behaviour.garbageRate = 1234;
+    UnitDriver driver(behaviour);
+    EXPECT_EQ(driver.at(ms(0)), "VKT5\r\n");
+    std::string stream = driver.send("Y");
+    EXPECT_EQ(driver.unit.state(), UnitState::Streaming);
+    EXPECT_EQ(driver.unit.nextDue(), ms(10));
+    // One step at once, then one every 10 ms: a second's worth over the first 100 steps.
+    EXPECT_EQ(stream.size(), 12u);
+    while (driver.now < ms(990)) {
+        stream += driver.after(ms(10));
+    }
+    EXPECT_EQ(stream.size(), 1234u);
+    EXPECT_EQ(stream.find_first_of("\r\n*"), std::string::npos);
+    std::string expected;
+    while (expected.size() < stream.size()) {
+        expected += GARBAGE_TEXT;
+    }
+    EXPECT_EQ(stream, expected.substr(0, stream.size()));
+    // A stall does not turn into one huge burst.
+    EXPECT_LE(driver.at(ms(60'000)).size(), 2 * 13u);
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
+    driver.send("Y");
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 1u);
+}
+
 TEST(UnitProtocolTest, StarCrLfAndEchoShapeThePrompt) {
     const std::string record = smallImageLines()[0];
     struct Case {

@@ -25,6 +25,10 @@ faults:
   --silent               never send anything
   --done-after N         answer "Done" CR LF instead of the prompt for record N+1
   --silent-after N       send no prompt for record N+1 or later
+  --silent-after-ident   answer the identification's "Y" with nothing, ever (no version line)
+  --stream-garbage       answer the identification's "Y" with text that never ends a line, for
+                         ever, in 10 ms steps
+  --garbage-rate N       bytes per second of --stream-garbage (default 5760, a 57600 line full)
   --hangup-after N       close the terminal instead of the prompt for record N+1
   --noise                noise line (NUL DEL "~junk" CR LF) halfway between identification
                          lines and --noise-gap before each "E or P?", "Erased" and "*"
@@ -69,6 +73,8 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
     const std::map<std::string, Flag> flags = {
         {"--baud-pace", [&] { options.baudPace = true; }},
         {"--silent", [&] { unit.silent = true; }},
+        {"--silent-after-ident", [&] { unit.silentAfterIdent = true; }},
+        {"--stream-garbage", [&] { unit.streamGarbage = true; }},
         {"--noise", [&] { unit.noise = true; }},
         {"--star-crlf", [&] { unit.starCrLf = true; }},
         {"--echo", [&] { unit.echo = true; }},
@@ -98,6 +104,7 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
         {"--done-after", count(unit.doneAfter)},
         {"--silent-after", count(unit.silentAfter)},
         {"--hangup-after", count(unit.hangupAfter)},
+        {"--garbage-rate", [&](std::uint64_t value) { unit.garbageRate = value; }},
         {"--exit-after-ms",
          [&](std::uint64_t value) {
              exitAfterGiven = true;
@@ -149,6 +156,9 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
     }
     if (unit.identInterval <= SimTime{0}) {
         return {std::nullopt, "--ident-interval must be at least 1 ms"};
+    }
+    if (unit.garbageRate == 0) {
+        return {std::nullopt, "--garbage-rate must be at least 1 byte per second"};
     }
     if (unit.versionLine.find_first_of("\r\n") != std::string::npos) {
         return {std::nullopt, "--version-line must not contain CR or LF"};

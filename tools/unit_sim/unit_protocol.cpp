@@ -45,6 +45,8 @@ const char* unitStateName(UnitState state) {
     switch (state) {
         case UnitState::Silent:
             return "silent";
+        case UnitState::Streaming:
+            return "streaming";
         case UnitState::Identifying:
             return "identifying";
         case UnitState::AwaitConfirm:
@@ -66,6 +68,17 @@ const char* unitStateName(UnitState state) {
     }
     return "?";
 }
+
+namespace {
+
+// After a stall of more than a beat the unit carries on from now instead of making up every
+// missed beat in one burst.
+SimTime nextBeat(SimTime beat, SimTime interval, SimTime now) {
+    const SimTime next = beat + interval;
+    return next + interval <= now ? now : next;
+}
+
+}  // namespace
 
 UnitProtocol::UnitProtocol(UnitBehaviour behaviour, SimTime start)
     : behaviour_(std::move(behaviour)),
@@ -97,6 +110,17 @@ void UnitProtocol::receiveByte(char byte, SimTime now) {
         case UnitState::Identifying:
             if (byte == 'Y') {
                 log(now, "identification answered");
+                if (behaviour_.silentAfterIdent) {
+                    log(now, "falling silent instead of the version line");
+                    state_ = UnitState::Silent;
+                    return;
+                }
+                if (behaviour_.streamGarbage) {
+                    log(now, "streaming text without line ends instead of the version line");
+                    state_ = UnitState::Streaming;
+                    nextGarbage_ = now;
+                    return;
+                }
                 answer(behaviour_.versionLine + "\r\n", now, SimTime{0}, false);
                 state_ = UnitState::AwaitConfirm;
                 return;
@@ -145,6 +169,7 @@ void UnitProtocol::receiveByte(char byte, SimTime now) {
             receiveRecordByte(byte, now, timely);
             return;
         case UnitState::Silent:
+        case UnitState::Streaming:
         case UnitState::Finished:
         case UnitState::Done:
         case UnitState::HungUp:
@@ -273,15 +298,14 @@ void UnitProtocol::schedule(SimTime due, std::string bytes) {
 }
 
 void UnitProtocol::advance(SimTime now) {
+    if (state_ == UnitState::Streaming) {
+        streamGarbage(now);
+        return;
+    }
     if (state_ != UnitState::Identifying) {
         return;
     }
-    // After a stall of more than a beat the unit carries on from now instead of making up every
-    // missed line in one burst.
-    const auto nextBeat = [this, now](SimTime beat) {
-        const SimTime next = beat + behaviour_.identInterval;
-        return next + behaviour_.identInterval <= now ? now : next;
-    };
+    const SimTime interval = behaviour_.identInterval;
     while (true) {
         const bool noiseFirst = behaviour_.noise && nextNoise_ < nextIdent_;
         const SimTime at = noiseFirst ? nextNoise_ : nextIdent_;
@@ -290,11 +314,30 @@ void UnitProtocol::advance(SimTime now) {
         }
         if (noiseFirst) {
             schedule(at, std::string(NOISE_LINE));
-            nextNoise_ = nextBeat(at);
+            nextNoise_ = nextBeat(at, interval, now);
         } else {
             schedule(at, IDENT_LINE);
-            nextIdent_ = nextBeat(at);
+            nextIdent_ = nextBeat(at, interval, now);
         }
+    }
+}
+
+void UnitProtocol::streamGarbage(SimTime now) {
+    constexpr std::uint64_t STEPS_PER_SECOND = std::chrono::seconds(1) / GARBAGE_STEP;
+    const std::uint64_t rate = behaviour_.garbageRate;
+    while (nextGarbage_ <= now) {
+        // Each step's share, so that the steps add up to the rate exactly.
+        const std::uint64_t bytes =
+            rate * (garbageSteps_ + 1) / STEPS_PER_SECOND - rate * garbageSteps_ / STEPS_PER_SECOND;
+        ++garbageSteps_;
+        std::string chunk;
+        chunk.reserve(bytes);
+        for (std::uint64_t i = 0; i < bytes; ++i) {
+            chunk += GARBAGE_TEXT[garbageAt_];
+            garbageAt_ = (garbageAt_ + 1) % GARBAGE_TEXT.size();
+        }
+        schedule(nextGarbage_, std::move(chunk));
+        nextGarbage_ = nextBeat(nextGarbage_, GARBAGE_STEP, now);
     }
 }
 
@@ -318,6 +361,9 @@ std::optional<SimTime> UnitProtocol::nextDue() const {
             timer = std::min(timer, nextNoise_);
         }
         next = next ? std::min(*next, timer) : timer;
+    }
+    if (state_ == UnitState::Streaming) {
+        next = next ? std::min(*next, nextGarbage_) : nextGarbage_;
     }
     return next;
 }

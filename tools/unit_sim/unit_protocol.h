@@ -10,6 +10,9 @@
 // counted as a protocol error (and otherwise ignored, except that record bytes are still
 // collected). Output always leaves in the order it was produced.
 //
+// Two faults replace the version line, the answer to the program's "Y": silence from then on
+// (silent-after-ident), or text that never ends a line, for ever (stream-garbage).
+//
 // Faults that act on the prompts (done-after, silent-after, hangup-after N) replace the prompt
 // that would invite record N + 1; with N = 0 that is the first "*", the answer to "P".
 #pragma once
@@ -34,6 +37,13 @@ using SimTime = std::chrono::nanoseconds;
 // that a receiver that frames by CR LF can drop it on its own.
 inline constexpr std::string_view NOISE_LINE{"\0\x7f~junk\r\n", 9};
 
+// What --stream-garbage sends, over and over: printable text with no CR, no LF and no "*", so
+// that nothing in it can ever complete a line or pass for a prompt.
+inline constexpr std::string_view GARBAGE_TEXT{
+    "no line end here 0123456789 abcdefghijklmnopqrstuvwxyz "};
+// The stream comes in steps this far apart, each one's share of the rate.
+inline constexpr SimTime GARBAGE_STEP = std::chrono::milliseconds(10);
+
 struct UnitBehaviour {
     std::string versionLine = "VKT5 V1.001";  // without its CR LF
     SimTime identInterval = std::chrono::milliseconds(100);
@@ -45,6 +55,9 @@ struct UnitBehaviour {
     bool noise = false;
     SimTime noiseGap = std::chrono::milliseconds(50);
     bool silent = false;
+    bool silentAfterIdent = false;
+    bool streamGarbage = false;
+    std::uint64_t garbageRate = 5760;  // bytes per second; what a 57600 8N1 line carries
     bool starCrLf = false;
     bool echo = false;
     std::optional<std::uint64_t> doneAfter;
@@ -56,7 +69,8 @@ struct UnitBehaviour {
 std::string shapeVersionLine(std::string line, bool withoutV, bool lowerCase);
 
 enum class UnitState {
-    Silent,            // --silent: says nothing, every byte is an error
+    Silent,            // --silent, or answered under --silent-after-ident: says nothing, every
+                       // byte is an error
     Identifying,       // repeats "VKT5", waits for "Y"
     AwaitConfirm,      // version line sent, waits for "Y"
     AwaitChoice,       // "E or P?" sent, waits for "E" or "P"
@@ -64,6 +78,7 @@ enum class UnitState {
     Programming,       // takes record lines
     Finished,          // end-of-file record taken
     Done,              // said "Done" instead of a prompt
+    Streaming,         // --stream-garbage: text without line ends, for ever
     Mute,              // --silent-after: takes records but never prompts again
     HungUp,            // --hangup-after: the port is gone
 };
@@ -126,6 +141,7 @@ class UnitProtocol {
     void answer(std::string bytes, SimTime now, SimTime delay, bool withNoise);
     void prompt(SimTime now, SimTime delay);
     void schedule(SimTime due, std::string bytes);
+    void streamGarbage(SimTime now);
     void protocolError(std::string what, SimTime now);
     void note(std::string what);
     void log(SimTime now, const std::string& what);
@@ -139,7 +155,10 @@ class UnitProtocol {
     SimTime replyDue_;  // the unit's last answer goes out at this time
     SimTime nextIdent_;
     SimTime nextNoise_;
-    std::string line_;  // record text received so far
+    SimTime nextGarbage_{0};
+    std::uint64_t garbageSteps_ = 0;
+    std::size_t garbageAt_ = 0;  // where in GARBAGE_TEXT the next byte comes from
+    std::string line_;           // record text received so far
     bool lineOverflow_ = false;
     std::vector<std::string> recordLines_;
 };

@@ -61,6 +61,17 @@ std::string escaped(std::string_view bytes) {
     return text;
 }
 
+// A write's bytes for the trace, quoted; a long one (the streaming fault's) is cut
+// short so that the trace does not grow at the stream's rate.
+std::string traced(std::string_view bytes) {
+    constexpr std::size_t SHOWN = 160;
+    if (bytes.size() <= SHOWN) {
+        return "\"" + escaped(bytes) + "\"";
+    }
+    return "\"" + escaped(bytes.substr(0, SHOWN)) + "\"... (" + std::to_string(bytes.size()) +
+           " bytes)";
+}
+
 bool readFile(const std::string& path, std::string& into) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -147,7 +158,7 @@ class Simulator {
         }
         const std::size_t written = pty_.write(unsent_);
         if (written > 0 && options_.verbose) {
-            say(t, "unit sends \"" + escaped(std::string_view(unsent_).substr(0, written)) + "\"");
+            say(t, "unit sends " + traced(std::string_view(unsent_).substr(0, written)));
         }
         bytesSent_ += written;
         unsent_.erase(0, written);
