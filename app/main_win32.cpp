@@ -1,0 +1,48 @@
+// The Windows entry point: the Win32 dialog manager for the window, the communications API for
+// the ports, and the shared start-up. The command line means nothing to the program. The exit
+// status is 0 on every path.
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "app/startup.h"
+#include "app/upgrade_state.h"
+#include "serial/port_registry.h"
+#include "serial/serial_port_win32.h"
+#include "ui/control_model.h"
+#include "ui/win32/win32_main_dialog.h"
+
+namespace {
+
+// The image is raw-data resource 203 of this executable. Its bytes stay mapped for the life of
+// the process, so a view of them is all start-up needs.
+std::optional<std::string_view> carriedImage() {
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(vkt5::ID_FIRMWARE_IMAGE),
+                                MAKEINTRESOURCEA(10));  // RT_RCDATA
+    if (found == nullptr) {
+        return std::nullopt;
+    }
+    HGLOBAL loaded = LoadResource(nullptr, found);
+    const DWORD size = SizeofResource(nullptr, found);
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr) {
+        return std::nullopt;
+    }
+    return std::string_view(static_cast<const char*>(bytes), size);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
+                   int /*show*/) {
+    const std::optional<std::string_view> image = carriedImage();
+    const std::unique_ptr<vkt5::SerialDeviceOpener> opener = vkt5::makeWin32SerialOpener();
+    vkt5::PortRegistry ports(*opener);
+    vkt5::Win32MainDialog dialog;
+    // The record holds the 7001-entry image table; it lives on the heap, not on the stack.
+    const auto state = std::make_unique<vkt5::UpgradeState>();
+    vkt5::startUp(*state, image, dialog, ports);
+    return 0;
+}

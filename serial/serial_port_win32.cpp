@@ -1,0 +1,234 @@
+#include "serial/serial_port_win32.h"
+
+#include <windows.h>
+
+#include <limits>
+#include <string>
+#include <utility>
+
+namespace vkt5 {
+
+namespace {
+
+// Keeps the "insert a disk" and "cannot open file" boxes away while a device call runs, and puts
+// the thread's previous mode back afterwards.
+class QuietErrorMode {
+  public:
+    QuietErrorMode() {
+        if (!SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_)) {
+            restore_ = false;
+        }
+    }
+    ~QuietErrorMode() {
+        if (restore_) {
+            SetThreadErrorMode(previous_, nullptr);
+        }
+    }
+    QuietErrorMode(const QuietErrorMode&) = delete;
+    QuietErrorMode& operator=(const QuietErrorMode&) = delete;
+
+  private:
+    DWORD previous_ = 0;
+    bool restore_ = true;
+};
+
+// Port names are plain ASCII; anything above it is taken in the active code page, as the ANSI
+// functions would. A NUL inside the name would make the wide call see a shorter name and open
+// another device, so such a name names nothing.
+bool wideName(std::string_view name, std::wstring& out) {
+    if (name.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    if (length <= 0) {
+        return false;
+    }
+    out.assign(static_cast<std::size_t>(length), L'\0');
+    return MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), out.data(),
+                               length) == length;
+}
+
+// The error flags that mean received characters were lost or garbled. Parity errors and breaks
+// are not among them.
+constexpr DWORD LINE_ERRORS = CE_RXOVER | CE_OVERRUN | CE_FRAME | CE_TXFULL | CE_IOE;
+
+class Win32SerialDevice final : public SerialDevice {
+  public:
+    explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
+
+    ~Win32SerialDevice() override {
+        const QuietErrorMode quiet;
+        CloseHandle(handle_);
+    }
+
+    Win32SerialDevice(const Win32SerialDevice&) = delete;
+    Win32SerialDevice& operator=(const Win32SerialDevice&) = delete;
+
+    PortStatus setOption(PortOption option, std::int32_t value) override {
+        const QuietErrorMode quiet;
+        switch (option) {
+            case PortOption::ReceiveQueue:
+            case PortOption::TransmitQueue:
+                return setQueue(option, value);
+            default:
+                return changeState(option, value);
+        }
+    }
+
+    QueuedBytes queued() override {
+        const QuietErrorMode quiet;
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle_, &errors, &status)) {
+            return {0, PortStatus::SystemError};
+        }
+        if ((errors & LINE_ERRORS) != 0) {
+            return {0, PortStatus::LineError};
+        }
+        const DWORD count = status.cbInQue;
+        if (count > static_cast<DWORD>(std::numeric_limits<std::int32_t>::max())) {
+            return {std::numeric_limits<std::int32_t>::max(), PortStatus::Ok};
+        }
+        return {static_cast<std::int32_t>(count), PortStatus::Ok};
+    }
+
+    // No time-outs are set on the device, so a read waits for every byte asked for; asking only
+    // for what ClearCommError has counted keeps it from waiting at all.
+    ReceivedBytes read(std::int32_t maxBytes) override {
+        if (maxBytes < 1) {
+            return {{}, PortStatus::Ok};
+        }
+        const QuietErrorMode quiet;
+        std::string text(static_cast<std::size_t>(maxBytes), '\0');
+        DWORD got = 0;
+        if (!ReadFile(handle_, text.data(), static_cast<DWORD>(maxBytes), &got, nullptr)) {
+            return {{}, PortStatus::DeviceUnavailable};
+        }
+        text.resize(got);
+        return {std::move(text), PortStatus::Ok};
+    }
+
+    PortStatus write(std::string_view bytes) override {
+        if (bytes.empty()) {
+            return PortStatus::Ok;
+        }
+        if (bytes.size() > std::numeric_limits<DWORD>::max()) {
+            return PortStatus::IncompleteTransfer;
+        }
+        const QuietErrorMode quiet;
+        DWORD put = 0;
+        if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) ||
+            put != bytes.size()) {
+            return PortStatus::IncompleteTransfer;
+        }
+        return PortStatus::Ok;
+    }
+
+  private:
+    // One read-modify-write of the whole device control block.
+    PortStatus changeState(PortOption option, std::int32_t value) {
+        DCB dcb{};
+        dcb.DCBlength = sizeof(dcb);
+        if (!GetCommState(handle_, &dcb)) {
+            return PortStatus::SystemError;
+        }
+        switch (option) {
+            case PortOption::BaudRate:
+                if (value <= 0) {
+                    return PortStatus::InvalidArgument;
+                }
+                dcb.BaudRate = static_cast<DWORD>(value);
+                break;
+            case PortOption::DataBits:
+                if (value < 0 || value > 255) {
+                    return PortStatus::InvalidArgument;
+                }
+                dcb.ByteSize = static_cast<BYTE>(value);
+                if (value == 8) {
+                    dcb.StopBits = ONESTOPBIT;
+                    dcb.Parity = NOPARITY;
+                    dcb.fParity = FALSE;
+                }
+                break;
+            case PortOption::ParityCheck:
+                dcb.fParity = value != 0 ? TRUE : FALSE;
+                break;
+            case PortOption::StopBits:
+                if (value != ONESTOPBIT && value != ONE5STOPBITS && value != TWOSTOPBITS) {
+                    return PortStatus::InvalidArgument;
+                }
+                dcb.StopBits = static_cast<BYTE>(value);
+                break;
+            case PortOption::DtrHandshake:
+                dcb.fDtrControl = value != 0 ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+                break;
+            case PortOption::DtrLine:
+                dcb.fDtrControl = value != 0 ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+                break;
+            default:
+                return PortStatus::InvalidArgument;
+        }
+        return SetCommState(handle_, &dcb) ? PortStatus::Ok : PortStatus::InvalidArgument;
+    }
+
+    // SetupComm always takes both sizes; the queue not named keeps the size it has now.
+    PortStatus setQueue(PortOption option, std::int32_t value) {
+        if (value < 0) {
+            return PortStatus::InvalidArgument;
+        }
+        COMMPROP properties{};
+        if (!GetCommProperties(handle_, &properties)) {
+            return PortStatus::SystemError;
+        }
+        const auto size = static_cast<DWORD>(value);
+        const DWORD receive =
+            option == PortOption::ReceiveQueue ? size : properties.dwCurrentRxQueue;
+        const DWORD transmit =
+            option == PortOption::TransmitQueue ? size : properties.dwCurrentTxQueue;
+        return SetupComm(handle_, receive, transmit) ? PortStatus::Ok : PortStatus::InvalidArgument;
+    }
+
+    HANDLE handle_;
+};
+
+class Win32SerialOpener final : public SerialDeviceOpener {
+  public:
+    OpenedDevice open(std::string_view name) override {
+        std::wstring path;
+        if (!wideName(name, path)) {
+            return {nullptr, PortStatus::DeviceUnavailable};
+        }
+        const QuietErrorMode quiet;
+        SECURITY_ATTRIBUTES security{};
+        security.nLength = sizeof(security);
+        security.lpSecurityDescriptor = nullptr;
+        security.bInheritHandle = TRUE;
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &security,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            return {nullptr, PortStatus::DeviceUnavailable};
+        }
+        // The service takes any name, and a path to a file opens as well as a port does; image
+        // lines written into a file would help nobody.
+        if (GetFileType(handle) == FILE_TYPE_DISK) {
+            CloseHandle(handle);
+            return {nullptr, PortStatus::DeviceUnavailable};
+        }
+        return {std::make_unique<Win32SerialDevice>(handle), PortStatus::Ok};
+    }
+
+    void sleepMilliseconds(std::int32_t milliseconds) override {
+        if (milliseconds > 0) {
+            Sleep(static_cast<DWORD>(milliseconds));
+        }
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDeviceOpener> makeWin32SerialOpener() {
+    return std::make_unique<Win32SerialOpener>();
+}
+
+}  // namespace vkt5
