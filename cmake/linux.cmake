@@ -24,3 +24,6 @@ qt_add_resources(vkt5-upgrade carried_files
         resources/vkt5_icon.ico
 )
 target_link_libraries(vkt5-upgrade PRIVATE vkt5_ui_qt vkt5_serial_posix vkt5_warnings)
+
+# Benchmarks of the Linux build (scripts/run-benchmarks).
+add_subdirectory(bench)
