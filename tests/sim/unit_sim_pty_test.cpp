@@ -266,5 +266,25 @@ TEST_F(UnitSimPtyTest, HangupAfterNRecordsTakesThePortAway) {
     EXPECT_NE(report.find("records_received: 2\n"), std::string::npos) << report;
 }
 
+TEST_F(UnitSimPtyTest, ClosingThePortDuringTheUploadEndsTheRunUnderExitOnClose) {
+    SimProcess sim({"--exit-on-close", "--ident-interval", "20", "--report",
+                    (dir_ / "report.txt").string(), "--exit-after-ms", "10000"});
+    Port port(sim.slavePath());
+    // Closing before "P" is part of the port scan: the unit keeps waiting.
+    port.close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(sim.waitExit(std::chrono::milliseconds(0)));
+    port.open(sim.slavePath());
+    reachProgramming(port);
+    port.send(smallImageLines()[0] + "\r\n");
+    EXPECT_EQ(port.readUntilEnd("*"), "*");
+    port.close();
+    EXPECT_EQ(sim.waitExit(std::chrono::seconds(3)), 0);
+    const std::string report = readFile(dir_ / "report.txt");
+    EXPECT_NE(report.find("end_reason: closed\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("records_received: 1\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("eof_seen: no\n"), std::string::npos) << report;
+}
+
 }  // namespace
 }  // namespace vkt5::sim
