@@ -34,7 +34,8 @@ faults:
                          lines and --noise-gap before each "E or P?", "Erased" and "*"
   --noise-gap MS         (default 50)
   --star-crlf            prompt with "*" CR LF instead of a bare "*"
-  --echo                 send each record line back (with CR LF) at once, before its prompt
+  --echo                 send each record line back (with CR LF) at once, before its prompt;
+                         without a --record-delay both usually arrive in one read
 results:
   --report PATH          key: value lines (records_received, bad_records, protocol_errors, ...)
   --flash-hex PATH       the programmed flash as Intel HEX
@@ -45,8 +46,9 @@ ending:
   --exit-on-close        exit (status 0) when the program closes the port after "P"
   --exit-after-ms N      exit (status 3) after N ms whatever happens
   --verbose              trace the dialogue on standard error
-The results are written at exit (also on SIGINT, SIGTERM, SIGHUP) and whenever the program closes
-the port after "P".
+The results are written at exit (also on SIGINT, SIGTERM, SIGHUP: status 0) and whenever the
+program closes the port after "P". Status 1: the terminal or a file could not be set up or written;
+2: usage error.
 )";
 
 namespace {
