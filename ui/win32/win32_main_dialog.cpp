@@ -389,8 +389,10 @@ void Win32MainDialog::runMainDialog(DialogEventHandler& handler) {
     if (dialog_ == nullptr) {
         return;
     }
-    handler_ = &handler;
+    // The activation that the foreground change brings is the dialog manager's business; the
+    // handler's first event is the initialisation.
     SetForegroundWindow(dialog_);
+    handler_ = &handler;
     deliver(WM_INITDIALOG, 0, 0);
     if (dialog_ != nullptr) {
         RECT client{};
