@@ -70,14 +70,17 @@ guarded() {
     fi
 }
 
-# start_program BINARY PORTS: the program, with VKT5_PORTS as given; its exit status goes to a file.
+# start_program BINARY PORTS [TAG]: the program, with VKT5_PORTS as given; its exit status goes to
+# a file. A TAG keeps a second copy's status and log apart from the first's.
 start_program() {
-    rm -f "$SESSION_DIR/status"
+    tag=${3:+-$3}
+    rm -f "$SESSION_DIR/status$tag"
     (
-        VKT5_PORTS=$2 guarded "$1" >"$SESSION_DIR/program.log" 2>&1
-        echo $? >"$SESSION_DIR/status"
+        VKT5_PORTS=$2 guarded "$1" >"$SESSION_DIR/program$tag.log" 2>&1
+        echo $? >"$SESSION_DIR/status$tag"
     ) &
     PROGRAM_PID=$!
+    PROGRAM_NAME=$(basename "$1")
     remember $PROGRAM_PID
     PROGRAM_STARTED=$(date +%s.%N)
 }
@@ -101,6 +104,17 @@ find_window() {
     return 1
 }
 
+# find_program_window PID: the visible window of that process (when several copies run).
+find_program_window() {
+    WID=""
+    for _ in $(seq 200); do
+        WID=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -n 1)
+        [ -n "$WID" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
 # click X Y: a real click at client coordinates of the window.
 click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
 
@@ -108,15 +122,55 @@ screenshot() { import -window "$WID" "$1" 2>/dev/null; }
 
 close_window() { xdotool windowactivate --sync "$WID" key alt+F4 2>/dev/null; }
 
-# wait_program SECONDS: the program's exit status, or 124 when it is still running.
+# wait_program SECONDS [TAG]: the program's exit status, or 124 when it is still running.
 wait_program() {
+    status_file="$SESSION_DIR/status${2:+-$2}"
     deadline=$(($(date +%s) + $1))
-    while [ ! -s "$SESSION_DIR/status" ]; do
+    while [ ! -s "$status_file" ]; do
         [ "$(date +%s)" -ge "$deadline" ] && return 124
         sleep 0.05
     done
-    return "$(cat "$SESSION_DIR/status")"
+    return "$(cat "$status_file")"
 }
+
+# program_process [SUBSHELL_PID]: the PID of the program itself. start_program runs it in a
+# subshell, through unshare and "sh -c exec", so it is looked for among that subshell's
+# descendants by the name it runs under.
+program_process() {
+    name=$(printf '%.15s' "$PROGRAM_NAME")
+    for _ in $(seq 100); do
+        level=${1:-$PROGRAM_PID}
+        while [ -n "$level" ]; do
+            below=""
+            for pid in $level; do
+                if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "$name" ]; then
+                    echo "$pid"
+                    return 0
+                fi
+                below="$below $(pgrep -P "$pid")"
+            done
+            level=$(echo $below)
+        done
+        sleep 0.05
+    done
+    return 1
+}
+
+# cpu_ticks PID: user plus system time used so far, in clock ticks. The name field of the stat
+# line may hold blanks, so the fields are counted from its closing parenthesis.
+cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
+
+# cpu_percent PID SECONDS: the share of one core the process used over the next SECONDS.
+cpu_percent() {
+    ticks0=$(cpu_ticks "$1") wall0=$(date +%s.%N)
+    sleep "$2"
+    ticks1=$(cpu_ticks "$1") wall1=$(date +%s.%N)
+    awk -v t="$((ticks1 - ticks0))" -v hz="$(getconf CLK_TCK)" -v w0="$wall0" -v w1="$wall1" \
+        'BEGIN {printf "%.1f\n", 100 * t / hz / (w1 - w0)}'
+}
+
+# rss_kb PID: the resident set of the process, in KiB.
+rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 
 # stop_simulator: lets it write its report, and waits for it.
 stop_simulator() {
