@@ -27,3 +27,5 @@ target_link_libraries(vkt5-upgrade PRIVATE vkt5_ui_qt vkt5_serial_posix vkt5_war
 
 # Benchmarks of the Linux build (scripts/run-benchmarks).
 add_subdirectory(bench)
+
+include(cmake/packaging.cmake)

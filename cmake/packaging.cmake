@@ -1,0 +1,30 @@
+# The Linux package: `cpack` in a release build directory makes vkt5-upgrade_<version>_<arch>.deb
+# with the program in /usr/bin, its menu entry and its icons. The Qt and C++ library
+# dependencies are worked out by dpkg-shlibdeps (dpkg-dev) from the binary itself.
+
+install(TARGETS vkt5-upgrade RUNTIME DESTINATION bin COMPONENT program)
+install(FILES resources/vkt5-upgrade.desktop DESTINATION share/applications COMPONENT program)
+foreach(size 48 256)
+    install(FILES resources/icons/vkt5-upgrade-${size}.png
+            DESTINATION share/icons/hicolor/${size}x${size}/apps
+            RENAME vkt5-upgrade.png
+            COMPONENT program)
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vkt5-upgrade)
+set(CPACK_PACKAGE_VENDOR "Corvane")
+set(CPACK_PACKAGE_CONTACT "Corvane support <support@corvane.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade utility for VKT-5 motion-control units")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Finds a VKT-5 unit waiting in its boot loader on a serial or USB serial port, shows the\n\
+installed firmware version and, when asked to, erases the unit and programs the firmware image\n\
+the program carries.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Only the program's component goes in, whatever else of the build (a test library) installs.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};program;/")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
