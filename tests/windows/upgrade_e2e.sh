@@ -201,6 +201,8 @@ case "$scenario" in
             wait_program 20
             status=$?
             [ $status -eq 0 ] || fail "exit status $status after No"
+            # The unit was never told to program, so it waits on; stopping it writes its report.
+            kill "$sim_pid" 2>/dev/null
             wait "$sim_pid" 2>/dev/null
             sim_pid=""
             received="$(report_value records_received)"

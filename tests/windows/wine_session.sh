@@ -34,9 +34,13 @@ stop_pid() {
 }
 
 stop_session() {
+    # The server ends every process of this prefix (Wine's own services included) and then
+    # itself; a server killed directly would leave those services behind for good.
+    if [ -f "$state/wineserver.pid" ] && kill -0 "$(cat "$state/wineserver.pid")" 2>/dev/null; then
+        timeout 20 wineserver -k 2>/dev/null
+        timeout 10 wineserver -w 2>/dev/null
+    fi
     stop_pid "$state/wineserver.pid"
-    # Clients of the stopped server go with it; give them a moment before the display goes.
-    timeout 10 wineserver -w 2>/dev/null
     stop_pid "$state/xvfb.pid"
 }
 
@@ -77,9 +81,12 @@ vkt5_prepare_prefix || {
     stop_session
     exit 1
 }
-# A wineserver started by an earlier wine command (test discovery, the prefix set-up) runs
-# outside the guard; wait until it has gone.
-timeout 30 wineserver -w
+# A wineserver started by an earlier wine command of this prefix (test discovery, the prefix
+# set-up) runs outside the guard: let it finish, or end it with what it still runs.
+if ! timeout 15 wineserver -w 2>/dev/null; then
+    timeout 20 wineserver -k 2>/dev/null
+    timeout 10 wineserver -w 2>/dev/null
+fi
 
 guard='for d in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do [ -e "$d" ] && mount --bind /dev/null "$d"; done; exec wineserver -f -p'
 if unshare --mount --propagation private true 2>/dev/null; then
