@@ -28,7 +28,7 @@ if [ ! -x "$sim" ]; then
     exit 1
 fi
 export VKT5_SIM=$sim
-export VKT5_WINEPREFIX=${VKT5_WINEPREFIX:-$HOME/.vkt5-wine}
+export VKT5_WINEPREFIX=${VKT5_WINEPREFIX:-${HOME:-/root}/.vkt5-wine}
 if [ -z "${VKT5_WINE_DISPLAY:-}" ]; then
     n=61
     while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done

@@ -5,7 +5,7 @@
 # Inputs (environment): VKT5_WINEPREFIX (default ~/.vkt5-wine), VKT5_WINE_DISPLAY (display
 # number, default 61).
 
-export WINEPREFIX="${VKT5_WINEPREFIX:-$HOME/.vkt5-wine}"
+export WINEPREFIX="${VKT5_WINEPREFIX:-${HOME:-/root}/.vkt5-wine}"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
