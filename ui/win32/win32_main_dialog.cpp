@@ -10,9 +10,10 @@ namespace vkt5 {
 
 namespace {
 
-// WS_CAPTION | WS_SYSMODAL | DS_CENTER as asked for, with DS_SETFONT, DS_NOFAILCREATE and
-// DS_3DLOOK added and WS_VISIBLE and DS_SYSMODAL left out: the window stays hidden until the
-// handler has put the first screen in place.
+// WS_CAPTION | WS_SYSMENU | DS_CENTER: a caption with a close box, no resizing border, no
+// minimise or maximise box. DS_SETFONT, DS_NOFAILCREATE and DS_3DLOOK come with the template;
+// WS_VISIBLE and DS_SYSMODAL stay off, so the window is hidden until the handler has put the
+// first screen in place.
 constexpr DWORD DIALOG_STYLE = 0x00C80854;
 
 // Dialog units are only a first guess at the size; the window is measured and resized to the
