@@ -7,6 +7,7 @@
 // unit and the first image line) and "upload" (the line loop).
 //
 //   vkt5-tick-bench --ports LIST [--image PATH] [--until found|done] [--max-seconds N]
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -145,11 +146,13 @@ int main(int argc, char** argv) {
     Clock::time_point programmingStart{};
     Clock::time_point programmingEnd{};
     double foundSeconds = 0.0;
-    std::string slowTicks;  // every tick over 1 ms: number, microseconds, phase, step
+    std::string slowTicks;  // every tick over 1 ms, with what else happened in it
     bool timedOut = false;
 
     while (state->phase != vkt5::Finished && !dialog.ended) {
         std::this_thread::sleep_until(due);
+        rusage usageBefore{};
+        getrusage(RUSAGE_THREAD, &usageBefore);
         const Clock::time_point begin = Clock::now();
         const double cpuBegin = threadCpuUs();
         // A tick that falls due while the previous one is still pending is not made up.
@@ -169,8 +172,17 @@ int main(int argc, char** argv) {
 
         all.add(us, cpuUs);
         if (us > 1000.0 && !opening) {
+            // What else happened in the tick: page faults, and switches away from the thread.
+            rusage usageAfter{};
+            getrusage(RUSAGE_THREAD, &usageAfter);
             slowTicks += " " + std::to_string(tick) + ":" + std::to_string(static_cast<long>(us)) +
-                         "us/" + std::to_string(phase) + "." + std::to_string(stepBefore);
+                         "us/cpu" + std::to_string(static_cast<long>(cpuUs)) + "us/step" +
+                         std::to_string(stepBefore) + "/faults" +
+                         std::to_string(usageAfter.ru_minflt - usageBefore.ru_minflt +
+                                        usageAfter.ru_majflt - usageBefore.ru_majflt) +
+                         "/switches" +
+                         std::to_string(usageAfter.ru_nvcsw - usageBefore.ru_nvcsw +
+                                        usageAfter.ru_nivcsw - usageBefore.ru_nivcsw);
         }
         if (opening) {
             open.add(us, cpuUs);
