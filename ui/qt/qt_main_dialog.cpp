@@ -198,21 +198,21 @@ QWidget* QtMainDialog::control(std::int32_t id) const {
     return it == controls_.end() ? nullptr : it->second.data();
 }
 
-QFont QtMainDialog::realise(const FontSpec& spec) const {
+QFont QtMainDialog::realise(const FontSpec& wanted) const {
     // A logical font's height is in device pixels at the screen's vertical resolution; giving
     // Qt that pixel size (rather than the point size) keeps the glyphs at the same whole-pixel
     // height that the other platform draws, 13 px for 10 pt at 96 dpi.
     QScreen* screen = window_ ? window_->screen() : QGuiApplication::primaryScreen();
     const auto dpi =
         static_cast<std::int32_t>(std::lround(screen ? screen->logicalDotsPerInchY() : 96.0));
-    QFont font(QString::fromStdString(spec.face));
-    const std::int32_t pixels = -fontPixelHeight(spec.points, dpi);
+    QFont font(QString::fromStdString(wanted.face));
+    const std::int32_t pixels = -fontPixelHeight(wanted.points, dpi);
     if (pixels > 0) {
         font.setPixelSize(pixels);
     }
-    font.setWeight(spec.weight > 0 ? static_cast<QFont::Weight>(std::clamp(spec.weight, 1, 1000))
+    font.setWeight(wanted.weight > 0 ? static_cast<QFont::Weight>(std::clamp(wanted.weight, 1, 1000))
                                    : QFont::Normal);
-    font.setItalic(spec.italic);
+    font.setItalic(wanted.italic);
     return font;
 }
 

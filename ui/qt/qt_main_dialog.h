@@ -82,7 +82,7 @@ class QtMainDialog final : public MainDialog {
 
   private:
     void deliver(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
-    QFont realise(const FontSpec& spec) const;
+    QFont realise(const FontSpec& wanted) const;
     // Top-left corner of a window of the given outer size under the centring rule.
     std::optional<QPoint> centredFor(QSize outerSize) const;
     void stopAllTimers();
