@@ -210,8 +210,9 @@ QFont QtMainDialog::realise(const FontSpec& wanted) const {
     if (pixels > 0) {
         font.setPixelSize(pixels);
     }
-    font.setWeight(wanted.weight > 0 ? static_cast<QFont::Weight>(std::clamp(wanted.weight, 1, 1000))
-                                   : QFont::Normal);
+    font.setWeight(wanted.weight > 0
+                       ? static_cast<QFont::Weight>(std::clamp(wanted.weight, 1, 1000))
+                       : QFont::Normal);
     font.setItalic(wanted.italic);
     return font;
 }
