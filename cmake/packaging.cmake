@@ -1,9 +1,16 @@
 # The Linux package: `cpack` in a release build directory makes vkt5-upgrade_<version>_<arch>.deb
-# with the program in /usr/bin, its menu entry and its icons. The Qt and C++ library
+# with the program in /usr/bin, its menu entry, icons, copyright and changelog. The Qt and C++ library
 # dependencies are worked out by dpkg-shlibdeps (dpkg-dev) from the binary itself.
 
 install(TARGETS vkt5-upgrade RUNTIME DESTINATION bin COMPONENT program)
 install(FILES resources/vkt5-upgrade.desktop DESTINATION share/applications COMPONENT program)
+# The package's own papers: the copyright, and the changelog gzipped as Debian keeps it.
+set(VKT5_DEB_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+execute_process(COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/resources/debian/changelog
+                OUTPUT_FILE ${VKT5_DEB_CHANGELOG})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS resources/debian/changelog)
+install(FILES resources/debian/copyright ${VKT5_DEB_CHANGELOG}
+        DESTINATION share/doc/vkt5-upgrade COMPONENT program)
 foreach(size 48 256)
     install(FILES resources/icons/vkt5-upgrade-${size}.png
             DESTINATION share/icons/hicolor/${size}x${size}/apps
@@ -17,9 +24,9 @@ set(CPACK_PACKAGE_VENDOR "Corvane")
 set(CPACK_PACKAGE_CONTACT "Corvane support <support@corvane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade utility for VKT-5 motion-control units")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Finds a VKT-5 unit waiting in its boot loader on a serial or USB serial port, shows the\n\
-installed firmware version and, when asked to, erases the unit and programs the firmware image\n\
-the program carries.")
+    "Finds a VKT-5 unit waiting in its boot loader on a serial or USB serial\n\
+port, shows the installed firmware version and, when asked to, erases the\n\
+unit and programs the firmware image the program carries.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Only the program's component goes in, whatever else of the build (a test library) installs.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};program;/")
