@@ -1,6 +1,6 @@
 # The Linux package: `cpack` in a release build directory makes vkt5-upgrade_<version>_<arch>.deb
-# with the program in /usr/bin, its menu entry, icons, copyright and changelog. The Qt and C++ library
-# dependencies are worked out by dpkg-shlibdeps (dpkg-dev) from the binary itself.
+# with the program in /usr/bin, its menu entry, icons, copyright and changelog. The Qt and C++
+# library dependencies are worked out by dpkg-shlibdeps (dpkg-dev) from the binary itself.
 
 install(TARGETS vkt5-upgrade RUNTIME DESTINATION bin COMPONENT program)
 install(FILES resources/vkt5-upgrade.desktop DESTINATION share/applications COMPONENT program)
