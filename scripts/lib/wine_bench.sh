@@ -8,6 +8,16 @@
 
 # Our processes whose command line names the program (the loader and the program proper): only
 # those in this prefix, so that a Windows test running beside us is neither measured nor touched.
+# Every Wine process of this prefix (its services included).
+wine_prefix_pids() {
+    local p
+    for p in /proc/[0-9]*; do
+        tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -qiE '\.exe|wine' &&
+            tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+            echo "${p#/proc/}"
+    done
+}
+
 wine_program_pids() {
     local p
     for p in /proc/[0-9]*; do
@@ -80,6 +90,9 @@ wine_rows() {
     [ "$(report_value flash_matches_image)" = yes ] && W_OK=yes
     for n in $(seq 1 49); do vkt5_unmap_port "$n"; done
     bash "$session" stop "$state/session" >>"$state/session.log" 2>&1
+    # Wine's services of this prefix sometimes outlive their wineserver: end them too.
+    sleep 1
+    for p in $(wine_prefix_pids); do kill "$p" 2>/dev/null; done
     export DISPLAY=$saved_display
     return $status
 }
