@@ -6,8 +6,6 @@
 # W_CPU_UPLOAD, W_UP and W_OK. Wine's work for a program is split between the program's process
 # and the wineserver (which does the device I/O), so CPU is the sum of both.
 
-# Our processes whose command line names the program (the loader and the program proper): only
-# those in this prefix, so that a Windows test running beside us is neither measured nor touched.
 # Every Wine process of this prefix (its services included).
 wine_prefix_pids() {
     local p
@@ -18,6 +16,8 @@ wine_prefix_pids() {
     done
 }
 
+# Our processes whose command line names the program (the loader and the program proper): only
+# those in this prefix, so that a Windows test running beside us is neither measured nor touched.
 wine_program_pids() {
     local p
     for p in /proc/[0-9]*; do
