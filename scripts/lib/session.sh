@@ -94,21 +94,12 @@ wait_for_log() {
     done
 }
 
+# find_window [PID]: the program's visible window (of that process, when several copies run).
 find_window() {
     WID=""
+    if [ $# -gt 0 ]; then set -- --pid "$1"; else set -- --name "Corvane"; fi
     for _ in $(seq 200); do
-        WID=$(xdotool search --onlyvisible --name "Corvane" 2>/dev/null | head -n 1)
-        [ -n "$WID" ] && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
-# find_program_window PID: the visible window of that process (when several copies run).
-find_program_window() {
-    WID=""
-    for _ in $(seq 200); do
-        WID=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -n 1)
+        WID=$(xdotool search --onlyvisible "$@" 2>/dev/null | head -n 1)
         [ -n "$WID" ] && return 0
         sleep 0.05
     done

@@ -117,7 +117,7 @@ else
     start_program "$program" "$ports"
     PROGRAM_PROCESS=$(program_process) || fail "no program process"
 fi
-find_program_window "$PROGRAM_PROCESS" || fail "no window"
+find_window "$PROGRAM_PROCESS" || fail "no window"
 started=$(date +%s.%N)
 
 wait_for_log "identification answered" 30 || fail "unit not found"
@@ -205,7 +205,7 @@ case "$scenario" in
         first_process=$PROGRAM_PROCESS
         start_program "$program" "$ports" second
         second_process=$(program_process) || fail "no second program process"
-        find_program_window "$second_process" || fail "no second window"
+        find_window "$second_process" || fail "no second window"
         second_window=$WID
         [ "$second_window" != "$first_window" ] || fail "both copies share one window"
         sleep 3

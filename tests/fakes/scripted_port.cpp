@@ -27,6 +27,13 @@ void ScriptedPort::deliver(const std::string&, ScriptedDevice& dev) {
     }
 }
 
+PortHandle ScriptedPort::openExisting(const std::string& name) {
+    device(name);
+    const PortHandle handle = nextFreeHandle();
+    openPort(handle, name);
+    return handle;
+}
+
 std::vector<PortCall> ScriptedPort::callsOf(PortOp op) const {
     std::vector<PortCall> out;
     for (const auto& c : calls) {

@@ -64,6 +64,9 @@ class ScriptedPort final : public SerialPortService {
     ScriptedDevice& device(const std::string& name) { return devices_[name]; }
     bool has(const std::string& name) const { return devices_.count(name) != 0; }
 
+    // Makes the port exist and opens it, as the scan leaves the unit's port; returns its handle.
+    PortHandle openExisting(const std::string& name);
+
     void setTick(std::int64_t tick);
     std::int64_t tick() const { return tick_; }
 

@@ -22,9 +22,7 @@ struct Dialogue {
     std::int64_t tick = 0;
 
     Dialogue() {
-        ports.device("COM1");
-        state.portFile = ports.nextFreeHandle();
-        ports.openPort(state.portFile, "COM1");
+        state.portFile = ports.openExisting("COM1");
         state.imageLines.assign(IMAGE_TABLE_SIZE, "");
     }
     // One call, with these bytes arriving first.

@@ -20,9 +20,7 @@ struct Receiver {
     std::int64_t tick = 0;
 
     Receiver() {
-        ports.device("COM3");
-        state.portFile = ports.nextFreeHandle();
-        ports.openPort(state.portFile, "COM3");
+        state.portFile = ports.openExisting("COM3");
     }
 
     // Feeds one tick's bytes and runs the receiver once; returns the delivered line, if any.
