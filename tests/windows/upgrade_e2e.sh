@@ -9,8 +9,26 @@
 #   decline              No at the version prompt: nothing programmed
 #   exit                 Exit on the search screen while no unit answers
 #   close_during_upload  the window's close command in the middle of programming
+# and a unit that misbehaves, where the window must keep answering, the program must not spin,
+# and no success may be shown that was not earned:
+#   silent_version       the unit answers the identification, then never sends its version: the
+#                        search screen stays, the CPU stays low, Exit ends the program
+#   done_early           the unit says "Done" instead of the prompt for record 41: no success
+#                        screen (a click where OK would stand does nothing), the close command ends
+#                        the program, the unit holds 40 records
+#   hangup               the unit closes its line instead of the prompt for record 101: no success
+#                        screen, no crash, the CPU stays low, the close command ends the program
+#   noise                noise lines with NUL and DEL bytes around the identification: the unit is
+#                        still found, the question shown, No ends the program
 # Every scenario ends with the program's exit status 0. The simulator is $VKT5_SIM, else the
 # configured one ($VKT5_SIM_DEFAULT); without one the test is skipped (status 77).
+#
+# CPU is the share of one core that the program's Wine process and the prefix's wineserver used
+# together over 3 s: a tick that spins, or a wineserver polling a dead line, shows there.
+#
+# Not shown under Wine: Wine opens COM ports without exclusion, so a second copy of the program
+# opens the port that the first one holds and talks over it; that fault (and the program's answer
+# to a port in use) can only be tested on Windows itself.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 scenario="${1:?scenario}"
@@ -55,7 +73,13 @@ trap cleanup EXIT
 
 # --- the unit ---------------------------------------------------------------------------------
 sim_args=(--report "$out/sim-report.txt" --compare-image "$image" --exit-on-close)
-[ "$scenario" = exit ] && sim_args+=(--silent)
+case "$scenario" in
+    exit) sim_args+=(--silent) ;;
+    silent_version) sim_args+=(--silent-after-ident --verbose) ;;
+    done_early) sim_args+=(--done-after 40 --verbose) ;;
+    hangup) sim_args+=(--hangup-after 100 --verbose) ;;
+    noise) sim_args+=(--noise --verbose) ;;
+esac
 "$sim" "${sim_args[@]}" >"$out/sim-stdout.txt" 2>"$out/sim-stderr.txt" &
 sim_pid=$!
 for _ in $(seq 1 100); do
@@ -132,6 +156,98 @@ report_value() {
     sed -n "s/^$1: *//p" "$out/sim-report.txt" 2>/dev/null | head -n1
 }
 
+expect_report() {
+    # expect_report KEY VALUE: a value of the simulator's report
+    local got
+    got="$(report_value "$1")"
+    [ "$got" = "$2" ] || fail "the unit's $1 is '$got', not '$2'"
+}
+
+stop_simulator() {
+    # Lets the simulator write its report, if it has not ended by itself already.
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null
+        wait "$sim_pid" 2>/dev/null
+        sim_pid=""
+    fi
+}
+
+wait_sim_log() {
+    # wait_sim_log TEXT SECONDS: waits until the simulator's trace shows TEXT.
+    local end=$((SECONDS + $2))
+    until grep -qF -- "$1" "$out/sim-stderr.txt" 2>/dev/null; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.05
+    done
+}
+
+wineserver_pid() {
+    # The wineserver of this prefix: there is one per prefix, and it carries the prefix in its
+    # environment.
+    local dir
+    for dir in /proc/[0-9]*; do
+        case "$(cat "$dir/comm" 2>/dev/null)" in
+            wineserver*) ;;
+            *) continue ;;
+        esac
+        if tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            echo "${dir#/proc/}"
+            return 0
+        fi
+    done
+    return 1
+}
+
+cpu_ticks() {
+    # User plus system time so far, in clock ticks, counted from after the name's parenthesis
+    # because the name may hold blanks.
+    sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{print $12 + $13}'
+}
+
+expect_idle() {
+    # expect_idle WHAT: the program's Wine process and the wineserver together use less than
+    # 5 % of one core over 3 s.
+    local server p0 s0 p1 s1 w0 w1 percent
+    case "$(cat "/proc/$program_pid/comm" 2>/dev/null)" in
+        vkt5-upgrade*) ;;
+        *)
+            fail "$1: the program's process is not $program_pid"
+            return
+            ;;
+    esac
+    server="$(wineserver_pid)" || {
+        fail "$1: no wineserver for $WINEPREFIX"
+        return
+    }
+    p0=$(cpu_ticks "$program_pid") s0=$(cpu_ticks "$server") w0=$(date +%s.%N)
+    sleep 3
+    p1=$(cpu_ticks "$program_pid") s1=$(cpu_ticks "$server") w1=$(date +%s.%N)
+    percent=$(awk -v t="$((p1 - p0 + s1 - s0))" -v hz="$(getconf CLK_TCK)" -v a="$w0" -v b="$w1" \
+        'BEGIN { printf "%.1f", 100 * t / hz / (b - a) }')
+    echo "cpu_percent_$1: $percent (program $((p1 - p0)), wineserver $((s1 - s0)) ticks)" |
+        tee -a "$out/figures.txt"
+    awk -v p="$percent" 'BEGIN { exit !(p < 5) }' || fail "$1: $percent % of a core"
+}
+
+expect_no_success() {
+    # No OK button, and a click where it would stand leaves the program running.
+    probe_window fault
+    grep -q '^control id=106 ' "$out/probe-fault.txt" || fail "the upload screen is gone"
+    if grep -q '^control id=113 ' "$out/probe-fault.txt"; then
+        fail "a success screen after the unit's fault"
+    fi
+    click_client $((230 + 47)) $((200 + 12))
+    wait_program 2
+    local status=$?
+    [ $status -eq 124 ] || fail "a click where OK would stand ended the program (status $status)"
+}
+
+expect_no_crash() {
+    if grep -qiE 'unhandled (exception|page fault)|backtrace' "$out/program-stderr.txt"; then
+        fail "the program crashed: $(head -n3 "$out/program-stderr.txt")"
+    fi
+}
+
 # --- the program ------------------------------------------------------------------------------
 started=$(date +%s.%N)
 "$wine_run" "$program" >"$out/program-stdout.txt" 2>"$out/program-stderr.txt" &
@@ -185,7 +301,24 @@ case "$scenario" in
         [ $status -eq 0 ] || fail "exit status $status after Exit"
         ;;
 
-    upgrade | decline | close_during_upload)
+    silent_version)
+        wait_sim_log "falling silent instead of the version line" 30 || fail "the unit never fell silent"
+        sleep 0.5
+        expect_idle waiting_for_version
+        # Still the search screen: no question, and Exit answers.
+        probe_window waiting --wait-control 110 --timeout 5 || fail "no Exit button while waiting"
+        grep -q '^control id=111 ' "$out/probe-waiting.txt" && fail "a question without a version"
+        screenshot waiting_for_version
+        click_client $((230 + 47)) $((200 + 12))
+        wait_program 20
+        status=$?
+        [ $status -eq 0 ] || fail "exit status $status after Exit"
+        stop_simulator
+        expect_report bytes_received 1
+        expect_report protocol_errors 0
+        ;;
+
+    upgrade | decline | close_during_upload | done_early | hangup | noise)
         probe_window prompt --wait-control 111 --timeout 60 || {
             fail "no version prompt"
             exit 1
@@ -196,17 +329,18 @@ case "$scenario" in
         grep -q 'text=" to version V1.002?"' "$out/probe-prompt.txt" || fail "target version"
         [ "$(value prompt default_id)" = "112" ] || fail "default button $(value prompt default_id)"
 
-        if [ "$scenario" = decline ]; then
+        if [ "$scenario" = decline ] || [ "$scenario" = noise ]; then
             click_client $((280 + 47)) $((200 + 12))
             wait_program 20
             status=$?
             [ $status -eq 0 ] || fail "exit status $status after No"
             # The unit was never told to program, so it waits on; stopping it writes its report.
-            kill "$sim_pid" 2>/dev/null
-            wait "$sim_pid" 2>/dev/null
-            sim_pid=""
+            stop_simulator
             received="$(report_value records_received)"
             [ "${received:-0}" = 0 ] || fail "the unit received $received records after No"
+            # The identification's answer and nothing else: the noise was not taken for a line.
+            expect_report bytes_received 1
+            expect_report protocol_errors 0
         else
             click_client $((170 + 47)) $((200 + 12))
             yes_at=$(date +%s.%N)
@@ -223,6 +357,29 @@ case "$scenario" in
                 wait_program 10
                 status=$?
                 [ $status -eq 0 ] || fail "exit status $status after closing during the upload"
+            elif [ "$scenario" = done_early ] || [ "$scenario" = hangup ]; then
+                if [ "$scenario" = done_early ]; then
+                    wait_sim_log "saying Done after 40 records" 30 || fail "the unit never said Done"
+                    expected_records=40
+                else
+                    wait_sim_log "hanging up after 100 records" 30 || fail "the unit never hung up"
+                    expected_records=100
+                fi
+                sleep 1
+                screenshot after_fault
+                expect_idle after_fault
+                expect_no_success
+                kill -0 "$program_pid" 2>/dev/null || fail "the program is gone after the fault"
+                expect_no_crash
+                probe_window close --close
+                wait_program 10
+                status=$?
+                [ $status -eq 0 ] || fail "exit status $status after closing"
+                stop_simulator
+                cat "$out/sim-report.txt"
+                expect_report records_received "$expected_records"
+                expect_report bad_records 0
+                expect_report eof_seen no
             else
                 # Enter while no button exists must not end the upload.
                 probe_window enter --key return
