@@ -190,7 +190,7 @@ wineserver_pid() {
             wineserver*) ;;
             *) continue ;;
         esac
-        if tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+        if tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
             echo "${dir#/proc/}"
             return 0
         fi
