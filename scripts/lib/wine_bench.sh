@@ -94,5 +94,6 @@ wine_rows() {
     sleep 1
     for p in $(wine_prefix_pids); do kill "$p" 2>/dev/null; done
     export DISPLAY=$saved_display
+    unset WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
     return $status
 }
