@@ -21,7 +21,7 @@ ensure_packages() {
 }
 
 # What building and running the Linux program needs.
-LINUX_BUILD_PACKAGES="cmake ninja-build g++ googletest qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation fontconfig"
+LINUX_BUILD_PACKAGES="cmake ninja-build g++ dpkg-dev googletest qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation fontconfig"
 # What running it on a virtual display and clicking through it needs.
 DISPLAY_PACKAGES="xvfb xauth openbox xdotool x11-utils imagemagick util-linux"
 # What the tests need besides: strace watches that skipped ports are never written to.
