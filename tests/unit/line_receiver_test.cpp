@@ -19,9 +19,7 @@ struct Receiver {
     UpgradeState state;
     std::int64_t tick = 0;
 
-    Receiver() {
-        state.portFile = ports.openExisting("COM3");
-    }
+    Receiver() { state.portFile = ports.openExisting("COM3"); }
 
     // Feeds one tick's bytes and runs the receiver once; returns the delivered line, if any.
     std::optional<std::string> feed(const std::string& bytes) {
