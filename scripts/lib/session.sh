@@ -6,6 +6,10 @@
 
 SESSION_PIDS=""
 
+# Test verdicts; $scenario names the run in the message.
+fail() { echo "FAIL (${scenario:-run}): $*" >&2; exit 1; }
+expect_eq() { [ "$1" = "$2" ] || fail "$3: expected '$2', got '$1'"; }
+
 session_init() {
     SESSION_DIR=$1
     mkdir -p "$SESSION_DIR"
@@ -171,3 +175,14 @@ stop_simulator() {
 }
 
 report_value() { sed -n "s/^$1: //p" "$SESSION_DIR/report.txt" 2>/dev/null | head -n 1; }
+
+# decline: answers No on the question; the program must end with status 0 and the unit must have
+# received nothing but the answer to its identification.
+decline() {
+    click 327 212
+    wait_program 10
+    expect_eq "$?" 0 "exit status after No"
+    sleep 0.3
+    stop_simulator
+    expect_eq "$(report_value bytes_received)" 1 "bytes the unit received"
+}
