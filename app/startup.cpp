@@ -20,6 +20,33 @@ bool initialiseState(UpgradeState& state, std::optional<std::string_view> image)
     return usable;
 }
 
+void resetRunState(UpgradeState& state) {
+    state.portFile = 0;
+    state.portNumber = 0;
+    state.portOpen = 0;
+    state.settleTicks = 0;
+    state.unitFound = 0;
+    state.versionKnown = 0;
+    state.lineReady = 0;
+    state.bytesWaiting = 0;
+    state.outLine.clear();
+    state.rxBuffer.clear();
+    state.lastLine.clear();
+    state.unitVersion.clear();
+    state.phase = ScanPorts;
+    state.step = StartDialogue;
+    state.percent = 0;
+    state.scratch.clear();
+    state.linesSent = 0;
+    state.failure = NoFailure;
+    state.portLost = 0;
+    state.quietTicks = 0;
+    state.phaseTicks = 0;
+    state.silenceShown = 0;
+    state.shownLines = -1;
+    state.portReports.clear();
+}
+
 int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDialog& dialog,
             SerialPortService& ports) {
     // An image with no line to send would let the upload end at once and report success without

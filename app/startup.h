@@ -19,6 +19,10 @@ inline constexpr std::string_view IMAGE_ERROR_TEXT =
 // loaded. Returns false when the image cannot be read or has no line to send.
 bool initialiseState(UpgradeState& state, std::optional<std::string_view> image);
 
+// Puts every field of a run back as start-up leaves it, for the next attempt in the same process:
+// the image table, the identification, the window, the tick and the scan's port list stay.
+void resetRunState(UpgradeState& state);
+
 // image: the bytes of the carried image, or nothing when the platform could not read them.
 int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDialog& dialog,
             SerialPortService& ports);

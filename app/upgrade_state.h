@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "firmware/image_line_table.h"
 #include "serial/serial_port_service.h"
@@ -23,6 +24,17 @@ enum UpgradePhase : std::int32_t {
     AwaitAnswer = 3,
     Programming = 4,
     Finished = 5,
+    // The upgrade stopped short (the unit was lost, ended early, or a line could not be sent);
+    // the failure screen offers Retry, which goes back to ScanPorts.
+    Failed = 6,
+};
+
+// Why the upgrade stopped short.
+enum UpgradeFailure : std::int32_t {
+    NoFailure = 0,
+    PortLost = 1,    // the unit's port reported that the device went away
+    EndedEarly = 2,  // the unit said "Done" before the last line
+    SendFailed = 3,  // the port did not take something the program sent
 };
 
 // Where the boot-loader dialogue stands. There are no values 13 to 19.
@@ -72,6 +84,19 @@ struct UpgradeState {
     std::int32_t lineCount = 0;
     std::int32_t linesSent = 0;
     ImageLineTable imageLines;
+
+    // What the program keeps beyond the exchange itself, to survive real units on real lines.
+    std::int32_t failure = NoFailure;  // UpgradeFailure; set by the dialogue
+    std::int32_t portLost = 0;         // flag: the unit's port reported the device gone
+    std::int32_t quietTicks = 0;       // beat ticks since the unit last sent a byte
+    std::int32_t phaseTicks = 0;       // beat ticks spent in ReadVersion so far
+    std::int32_t silenceShown = 0;     // flag: the upload screen shows the no-answer warning
+    std::int32_t shownLines = -1;      // linesSent as the upload screen last showed it
+    // The ports the scan walks, by name; empty means COM1 to COM49. portNumber counts from 1 in
+    // this list.
+    std::vector<std::string> scanNames;
+    // What the scan last found on each port, indexed by portNumber - 1.
+    std::vector<OpenDetail> portReports;
 };
 
 }  // namespace vkt5

@@ -8,9 +8,14 @@ namespace vkt5 {
 namespace {
 
 // Polls for a line. Returns true when one was ready, with the line in lastLine; the line is
-// consumed whether or not the caller accepts it.
+// consumed whether or not the caller accepts it. A port that reports its device gone ends the
+// dialogue where it stands: nothing more can come.
 bool pollLine(UpgradeState& state, SerialPortService& ports) {
     receiveLine(state, ports);
+    if (state.portLost == 1) {
+        state.failure = PortLost;
+        return false;
+    }
     if (state.lineReady == 0) {
         return false;
     }
@@ -26,9 +31,13 @@ void awaitExact(UpgradeState& state, SerialPortService& ports, std::string_view 
     }
 }
 
+// A sending step. An answer the port did not take means the line is gone; the step still moves
+// on, and the failure tells the sequencer.
 void answer(UpgradeState& state, SerialPortService& ports, std::string_view letter,
             DialogueStep next) {
-    ports.sendText(state.portFile, letter);
+    if (ports.sendText(state.portFile, letter) != PortStatus::Ok) {
+        state.failure = SendFailed;
+    }
     state.step = next;
 }
 
@@ -47,13 +56,15 @@ void advanceDialogue(UpgradeState& state, SerialPortService& ports) {
             state.step = AwaitIdentification;
             break;
         case AwaitIdentification:
-            awaitExact(state, ports, "VKT5", AnswerIdentification);
+            awaitExact(state, ports, IDENTIFICATION_LINE, AnswerIdentification);
             break;
         case AnswerIdentification:
             answer(state, ports, "Y", AwaitVersion);
             break;
         case AwaitVersion:
-            if (pollLine(state, ports)) {
+            // A unit that repeats its identification quickly may have one more on its way when
+            // it takes the "Y": that repeat is not the version line.
+            if (pollLine(state, ports) && state.lastLine != IDENTIFICATION_LINE) {
                 versionFromLine(state);
                 state.versionKnown = 1;
                 state.step = ConfirmUpgrade;
@@ -78,16 +89,17 @@ void advanceDialogue(UpgradeState& state, SerialPortService& ports) {
             awaitExact(state, ports, "E or P?", RequestProgram);
             break;
         case RequestProgram:
-            ports.sendText(state.portFile, "P");
+            answer(state, ports, "P", AwaitLinePrompt);
             state.linesSent = 0;
-            state.step = AwaitLinePrompt;
             break;
         case AwaitLinePrompt:
             if (pollLine(state, ports)) {
                 if (state.lastLine == "*") {
                     state.step = SendImageLine;
                 } else if (state.lastLine == "Done") {
+                    // Before the last line: the upgrade did not complete.
                     state.step = UnitDone;
+                    state.failure = EndedEarly;
                 }
             }
             break;
@@ -96,6 +108,7 @@ void advanceDialogue(UpgradeState& state, SerialPortService& ports) {
             const auto index = static_cast<std::size_t>(state.linesSent);
             if (state.linesSent < 0 || index >= state.imageLines.size()) {
                 state.step = UnitDone;
+                state.failure = SendFailed;
                 break;
             }
             state.outLine = state.imageLines[index] + "\r\n";
@@ -103,6 +116,7 @@ void advanceDialogue(UpgradeState& state, SerialPortService& ports) {
             // "Done", so the upload can never be reported complete for a line that did not go out.
             if (ports.sendText(state.portFile, state.outLine) != PortStatus::Ok) {
                 state.step = UnitDone;
+                state.failure = SendFailed;
                 break;
             }
             state.linesSent += 1;

@@ -2,10 +2,36 @@
 
 namespace vkt5 {
 
+namespace {
+
+constexpr std::string_view LINE_END = "\r\n";
+
+}  // namespace
+
+bool deviceGone(PortStatus status) {
+    return status != PortStatus::Ok && status != PortStatus::LineError;
+}
+
+bool lineAvailable(const UpgradeState& state) {
+    return state.rxBuffer.find(LINE_END) != std::string::npos ||
+           (!state.rxBuffer.empty() && state.rxBuffer.back() == '*');
+}
+
 void receiveLine(UpgradeState& state, SerialPortService& ports) {
-    state.bytesWaiting = ports.queuedBytes(state.portFile).count;
+    const QueuedBytes queued = ports.queuedBytes(state.portFile);
+    state.bytesWaiting = queued.count;
+    if (deviceGone(queued.status)) {
+        state.portLost = 1;
+    }
     if (state.bytesWaiting > 0) {
-        state.scratch = ports.receiveBytes(state.portFile, state.bytesWaiting).text;
+        ReceivedBytes received = ports.receiveBytes(state.portFile, state.bytesWaiting);
+        if (received.status == PortStatus::DeviceUnavailable) {
+            state.portLost = 1;
+        }
+        state.scratch = std::move(received.text);
+        if (!state.scratch.empty()) {
+            state.quietTicks = 0;
+        }
         state.rxBuffer += state.scratch;
         if (state.rxBuffer.size() > RX_BUFFER_LIMIT) {
             state.rxBuffer.erase(0, state.rxBuffer.size() - RX_BUFFER_LIMIT);
@@ -13,13 +39,16 @@ void receiveLine(UpgradeState& state, SerialPortService& ports) {
     }
     state.percent = static_cast<std::int32_t>(state.rxBuffer.size());
 
-    const std::string& buffer = state.rxBuffer;
-    if (state.percent >= 2 && buffer[buffer.size() - 2] == '\r' && buffer.back() == '\n') {
-        state.lastLine = buffer.substr(0, static_cast<std::size_t>(state.percent) - 2);
-        state.rxBuffer.clear();
+    const std::size_t end = state.rxBuffer.find(LINE_END);
+    if (end != std::string::npos) {
+        state.lastLine = state.rxBuffer.substr(0, end);
+        state.rxBuffer.erase(0, end + LINE_END.size());
         state.lineReady = 1;
+        return;
     }
-    if (state.rxBuffer == "*") {
+    // A unit that echoes, or a line with a stray byte on it, puts text before its prompt in the
+    // same burst; the prompt is still the last thing it sent.
+    if (!state.rxBuffer.empty() && state.rxBuffer.back() == '*') {
         state.lastLine = "*";
         state.rxBuffer.clear();
         state.lineReady = 1;

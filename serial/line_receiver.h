@@ -1,7 +1,11 @@
 // Frames the unit's bytes into lines ending in CR LF and the bare prompt "*". A call takes the
 // bytes already waiting, appends them to rxBuffer, and delivers at most one line into lastLine:
-// when the whole buffer ends in CR LF (everything before the last pair, earlier pairs included),
-// or when the buffer is exactly "*". Nothing else splits the buffer.
+// the oldest complete line (without its CR LF), or, when no line end is left in the buffer and
+// the buffer ends in "*", the prompt "*" (whatever stands before that "*" forms no line and is
+// dropped). Lines are delivered one per call, in the order they arrived; nothing is joined.
+//
+// The receiver also notes what the port says of itself: when the device has gone away
+// (portLost = 1), and when bytes came in (quietTicks = 0).
 #pragma once
 
 #include <cstddef>
@@ -17,5 +21,12 @@ namespace vkt5 {
 inline constexpr std::size_t RX_BUFFER_LIMIT = 4096;
 
 void receiveLine(UpgradeState& state, SerialPortService& ports);
+
+// Whether rxBuffer already holds something receiveLine would deliver without reading more.
+bool lineAvailable(const UpgradeState& state);
+
+// A status of queuedBytes or receiveBytes that means the device is no longer there (unplugged,
+// hung up), as opposed to nothing waiting or a line error.
+bool deviceGone(PortStatus status);
 
 }  // namespace vkt5

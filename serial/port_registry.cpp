@@ -21,6 +21,7 @@ PortRegistry::OpenPort* PortRegistry::find(PortHandle handle) {
 }
 
 PortStatus PortRegistry::openPort(PortHandle handle, std::string_view name) {
+    lastOpen_ = {PortState::Absent, {}};
     name = name.substr(0, std::min(name.size(), MAX_PORT_NAME));
     if (name.empty() || name.find_first_of("*?") != std::string_view::npos) {
         return PortStatus::BadPortName;
@@ -32,6 +33,7 @@ PortStatus PortRegistry::openPort(PortHandle handle, std::string_view name) {
         return PortStatus::HandleInUse;
     }
     OpenedDevice opened = opener_.open(name);
+    lastOpen_ = opened.detail;
     if (opened.status != PortStatus::Ok || !opened.device) {
         return opened.status == PortStatus::Ok ? PortStatus::DeviceUnavailable : opened.status;
     }
@@ -121,6 +123,11 @@ PortStatus PortRegistry::sendText(PortHandle handle, std::string_view text) {
         return PortStatus::Ok;
     }
     return port->device->write(text);
+}
+
+std::intptr_t PortRegistry::waitHandle(PortHandle handle) {
+    OpenPort* port = find(handle);
+    return port == nullptr ? NO_WAIT_HANDLE : port->device->waitHandle();
 }
 
 PortStatus PortRegistry::closePort(PortHandle handle) {

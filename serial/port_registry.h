@@ -29,6 +29,8 @@ class PortRegistry final : public SerialPortService {
     PortStatus sendText(PortHandle handle, std::string_view text) override;
     PortStatus closePort(PortHandle handle) override;
     void pause(std::int32_t milliseconds) override;
+    OpenDetail lastOpenDetail() const override { return lastOpen_; }
+    std::intptr_t waitHandle(PortHandle handle) override;
 
   private:
     struct OpenPort {
@@ -43,6 +45,7 @@ class PortRegistry final : public SerialPortService {
 
     SerialDeviceOpener& opener_;
     std::map<PortHandle, OpenPort> ports_;
+    OpenDetail lastOpen_;
 };
 
 }  // namespace vkt5

@@ -6,6 +6,23 @@ std::string portName(std::int32_t portNumber) {
     return (portNumber < 10 ? "COM" : "\\\\.\\COM") + std::to_string(portNumber);
 }
 
+std::int32_t scanPortCount(const UpgradeState& state) {
+    return state.scanNames.empty() ? LAST_PORT : static_cast<std::int32_t>(state.scanNames.size());
+}
+
+std::string scanPortName(const UpgradeState& state, std::int32_t portNumber) {
+    return state.scanNames.empty() ? portName(portNumber)
+                                   : state.scanNames[static_cast<std::size_t>(portNumber - 1)];
+}
+
+OpenDetail& portReport(UpgradeState& state, std::int32_t portNumber) {
+    const auto count = static_cast<std::size_t>(scanPortCount(state));
+    if (state.portReports.size() != count) {
+        state.portReports.assign(count, OpenDetail{});
+    }
+    return state.portReports[static_cast<std::size_t>(portNumber - 1)];
+}
+
 void applyLineConfiguration(SerialPortService& ports, PortHandle handle) {
     // Each setting on its own, in this order; a refused one does not stop the others.
     ports.setPortOption(handle, PortOption::BaudRate, 57600);
@@ -21,7 +38,7 @@ void applyLineConfiguration(SerialPortService& ports, PortHandle handle) {
 void scanTick(UpgradeState& state, SerialPortService& ports) {
     if (state.portOpen == 0) {
         state.portNumber += 1;
-        if (state.portNumber == LAST_PORT + 1) {
+        if (state.portNumber > scanPortCount(state)) {
             state.portNumber = FIRST_PORT;
         }
         openNextPort(state, ports);
@@ -36,10 +53,17 @@ void scanTick(UpgradeState& state, SerialPortService& ports) {
 
 void openNextPort(UpgradeState& state, SerialPortService& ports) {
     state.portFile = ports.nextFreeHandle();
-    const PortStatus status = ports.openPort(state.portFile, portName(state.portNumber));
+    const PortStatus status =
+        ports.openPort(state.portFile, scanPortName(state, state.portNumber));
     ports.pause(OPEN_PAUSE_MS);
     state.percent = static_cast<std::int32_t>(status);
+    OpenDetail& report = portReport(state, state.portNumber);
+    const OpenDetail detail = ports.lastOpenDetail();
+    report.device = detail.device;
     if (status != PortStatus::Ok) {
+        report.state = detail.state == PortState::NoUnit || detail.state == PortState::NotTried
+                           ? PortState::Absent
+                           : detail.state;
         state.portOpen = 0;
         return;
     }
@@ -57,6 +81,8 @@ void checkIdentification(UpgradeState& state, SerialPortService& ports) {
             state.unitFound = 1;
         }
     }
+    portReport(state, state.portNumber).state =
+        state.unitFound == 1 ? PortState::Unit : PortState::NoUnit;
     if (state.unitFound == 0) {
         ports.closePort(state.portFile);
         state.portOpen = 0;

@@ -28,4 +28,24 @@ const char* toString(PortStatus status) {
     return "?";
 }
 
+const char* toString(PortState state) {
+    switch (state) {
+        case PortState::NotTried:
+            return "not tried";
+        case PortState::Absent:
+            return "absent";
+        case PortState::NotTerminal:
+            return "not a serial port";
+        case PortState::NoPermission:
+            return "no permission";
+        case PortState::InUse:
+            return "in use by another program";
+        case PortState::NoUnit:
+            return "no unit";
+        case PortState::Unit:
+            return "the unit";
+    }
+    return "?";
+}
+
 }  // namespace vkt5

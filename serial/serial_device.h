@@ -31,11 +31,17 @@ class SerialDevice {
     // Writes every byte, returning once the device has accepted them all; IncompleteTransfer when
     // it fails or takes fewer.
     virtual PortStatus write(std::string_view bytes) = 0;
+
+    // See SerialPortService::waitHandle.
+    virtual std::intptr_t waitHandle() { return SerialPortService::NO_WAIT_HANDLE; }
 };
 
+// A failed open says why in `detail.state`; a successful one leaves it NoUnit. `detail.device`
+// names the device behind the port name, when there is one.
 struct OpenedDevice {
     std::unique_ptr<SerialDevice> device;
     PortStatus status = PortStatus::Ok;
+    OpenDetail detail{PortState::NoUnit, {}};
 };
 
 class SerialDeviceOpener {

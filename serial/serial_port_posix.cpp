@@ -152,6 +152,8 @@ class PosixSerialDevice final : public SerialDevice {
         return PortStatus::Ok;
     }
 
+    std::intptr_t waitHandle() override { return fd_; }
+
   private:
     PortStatus setDtr(bool on) {
         int bits = TIOCM_DTR;
@@ -239,6 +241,23 @@ class PosixSerialDevice final : public SerialDevice {
     int lineErrorsSeen_ = 0;
 };
 
+// Why open(2) refused a device that exists.
+PortState stateForOpenError(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return PortState::NoPermission;
+        case EBUSY:  // someone holds it with TIOCEXCL
+            return PortState::InUse;
+        default:  // ENOENT, ENXIO, ENODEV: the device went or was never there
+            return PortState::Absent;
+    }
+}
+
+OpenedDevice failed(PortState why, std::string device) {
+    return {nullptr, PortStatus::DeviceUnavailable, {why, std::move(device)}};
+}
+
 class PosixSerialOpener final : public SerialDeviceOpener {
   public:
     explicit PosixSerialOpener(PosixPortMap portMap) : portMap_(std::move(portMap)) {}
@@ -246,28 +265,35 @@ class PosixSerialOpener final : public SerialDeviceOpener {
     OpenedDevice open(std::string_view name) override {
         const std::optional<std::string> path = portMap_.devicePath(name);
         if (!path) {
-            return {nullptr, PortStatus::DeviceUnavailable};
+            return failed(PortState::Absent, {});
         }
         // Only a character device can be a serial line; anything else is refused before an open
         // that could block (a FIFO) or mean something (a file on a slow mount).
         struct stat info {};
-        if (::stat(path->c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
-            return {nullptr, PortStatus::DeviceUnavailable};
+        if (::stat(path->c_str(), &info) != 0) {
+            return failed(errno == EACCES ? PortState::NoPermission : PortState::Absent, *path);
+        }
+        if (!S_ISCHR(info.st_mode)) {
+            return failed(PortState::NotTerminal, *path);
         }
         const int fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            return {nullptr, PortStatus::DeviceUnavailable};
+            return failed(stateForOpenError(errno), *path);
+        }
+        if (!::isatty(fd)) {
+            ::close(fd);
+            return failed(PortState::NotTerminal, *path);
         }
         // The lock comes before TIOCEXCL: if someone else holds the device, we leave its
         // exclusive flag alone.
-        if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
-            return {nullptr, PortStatus::DeviceUnavailable};
+            return failed(PortState::InUse, *path);
         }
         termios t{};
         if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &t) != 0) {
             ::close(fd);
-            return {nullptr, PortStatus::DeviceUnavailable};
+            return failed(PortState::InUse, *path);
         }
         // Raw at once: the cooked default eats XON/XOFF and rewrites CR. CREAD and CLOCAL make the
         // line receive and ignore carrier detect, as a serial port does on Windows; without
@@ -277,7 +303,7 @@ class PosixSerialOpener final : public SerialDeviceOpener {
         if (::tcsetattr(fd, TCSANOW, &t) != 0) {
             ::ioctl(fd, TIOCNXCL);
             ::close(fd);
-            return {nullptr, PortStatus::DeviceUnavailable};
+            return failed(PortState::Absent, *path);
         }
         // Hand received bytes over at once rather than in batches; a pty has no such setting.
         serial_struct serial{};
@@ -285,7 +311,8 @@ class PosixSerialOpener final : public SerialDeviceOpener {
             serial.flags |= ASYNC_LOW_LATENCY;
             ::ioctl(fd, TIOCSSERIAL, &serial);
         }
-        return {std::make_unique<PosixSerialDevice>(fd), PortStatus::Ok};
+        return {std::make_unique<PosixSerialDevice>(fd), PortStatus::Ok,
+                {PortState::NoUnit, *path}};
     }
 
     void sleepMilliseconds(std::int32_t milliseconds) override {

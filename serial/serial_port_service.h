@@ -53,6 +53,28 @@ struct ReceivedBytes {
     PortStatus status = PortStatus::Ok;
 };
 
+// What the scan found on one port, as far as the back-end and the scan can tell. A failed open
+// reports one of the first four; the scan adds the last two once it has listened.
+enum class PortState : std::int32_t {
+    NotTried = 0,  // the scan has not reached this port yet
+    Absent,        // no device under that name
+    NotTerminal,   // something is there, but not a serial line (a file, /dev/null)
+    NoPermission,  // the device exists, and this user may not open it
+    InUse,         // another program holds it
+    NoUnit,        // opened and listened to; no identification came
+    Unit,          // the identification came
+};
+
+const char* toString(PortState state);
+
+// How the last openPort went: the state above (NoUnit when it opened), and the device that
+// stands behind the port name where that differs from the name ("/dev/ttyACM0" for "COM17"),
+// else empty.
+struct OpenDetail {
+    PortState state = PortState::NotTried;
+    std::string device;
+};
+
 class SerialPortService {
   public:
     virtual ~SerialPortService() = default;
@@ -65,6 +87,16 @@ class SerialPortService {
     virtual PortStatus sendText(PortHandle handle, std::string_view text) = 0;
     virtual PortStatus closePort(PortHandle handle) = 0;
     virtual void pause(std::int32_t milliseconds) = 0;
+
+    // Describes the most recent openPort call, successful or not.
+    virtual OpenDetail lastOpenDetail() const = 0;
+
+    // An operating-system object that becomes ready when the port has received bytes (a file
+    // descriptor on Linux, an event handle on Windows), for a host that waits on the line instead
+    // of polling it; NO_WAIT_HANDLE when the back-end has none. Asked again before every wait: a
+    // back-end whose readiness must be re-armed does that here.
+    virtual std::intptr_t waitHandle(PortHandle /*handle*/) { return NO_WAIT_HANDLE; }
+    static constexpr std::intptr_t NO_WAIT_HANDLE = -1;
 };
 
 }  // namespace vkt5

@@ -193,11 +193,15 @@ class Win32SerialDevice final : public SerialDevice {
 };
 
 class Win32SerialOpener final : public SerialDeviceOpener {
+    static OpenedDevice failed(PortState why) {
+        return {nullptr, PortStatus::DeviceUnavailable, {why, {}}};
+    }
+
   public:
     OpenedDevice open(std::string_view name) override {
         std::wstring path;
         if (!wideName(name, path)) {
-            return {nullptr, PortStatus::DeviceUnavailable};
+            return failed(PortState::Absent);
         }
         const QuietErrorMode quiet;
         SECURITY_ATTRIBUTES security{};
@@ -207,13 +211,18 @@ class Win32SerialOpener final : public SerialDeviceOpener {
         HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &security,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            return {nullptr, PortStatus::DeviceUnavailable};
+            // A port that exists but is held by another program answers "access denied" (or a
+            // sharing violation); anything else means there is no such port.
+            const DWORD error = GetLastError();
+            return failed(error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                              ? PortState::InUse
+                              : PortState::Absent);
         }
         // The service takes any name, and a path to a file opens as well as a port does; image
         // lines written into a file would help nobody.
         if (GetFileType(handle) == FILE_TYPE_DISK) {
             CloseHandle(handle);
-            return {nullptr, PortStatus::DeviceUnavailable};
+            return failed(PortState::NotTerminal);
         }
         return {std::make_unique<Win32SerialDevice>(handle), PortStatus::Ok};
     }

@@ -23,6 +23,9 @@ inline constexpr std::int32_t ID_EXIT = 110;
 inline constexpr std::int32_t ID_YES = 111;
 inline constexpr std::int32_t ID_NO = 112;
 inline constexpr std::int32_t ID_OK = 113;
+// The failure screen and the no-answer warning.
+inline constexpr std::int32_t ID_FAILURE_TEXT = 109;
+inline constexpr std::int32_t ID_RETRY = 114;
 inline constexpr std::int32_t ID_RESET_HINT = 115;
 inline constexpr std::int32_t ID_LOGO = 180;
 

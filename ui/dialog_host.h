@@ -35,6 +35,12 @@ class DialogHost {
 
     // Ends the dialog with result 0: the window is destroyed and the modal run returns.
     virtual void endMainDialog() = 0;
+
+    // Fast mode: deliver MSG_PORT_DATA to the handler whenever this wait handle (from
+    // SerialPortService::waitHandle) is ready, besides the ticks; NO_WAIT_HANDLE stops it. The
+    // handler calls this again after each piece of work while it wants to hear of the port. A
+    // host that cannot wait on a port ignores it: the ticks alone then drive everything.
+    virtual void watchPort(std::intptr_t /*waitHandle*/) {}
 };
 
 }  // namespace vkt5

@@ -17,6 +17,8 @@ enum DialogMessage : std::uint32_t {
     MSG_INIT_DIALOG = 272,
     MSG_COMMAND = 273,
     MSG_TIMER = 275,
+    // Not a Windows message: the watched port has received bytes (fast mode only).
+    MSG_PORT_DATA = 0x8001,
 };
 
 // The dialog's event handler: called for every event with the dialog, the message number and

@@ -1,5 +1,6 @@
 #include "ui/phase_screens.h"
 
+#include <algorithm>
 #include <string>
 
 namespace vkt5 {
@@ -15,6 +16,51 @@ std::string searchingText() {
 }
 std::string connectText() {
     return "Connect " + std::string(MODEL_NAME) + " to a Serial or USB Port";
+}
+
+// The free space right of the logo, between the prompt lines and the lower controls: three lines
+// of the dialog font, wrapped at words within the client area.
+constexpr Rect FAILURE_TEXT_RECT{175, 100, 320, 54};
+// On the failure screen the buttons stand where Yes and No stood; under the upload bar (bottom
+// edge at y 201) the warning's buttons sit a little lower.
+constexpr Rect RETRY_RECT{170, 200, 94, 24};
+constexpr Rect EXIT_RECT{280, 200, 94, 24};
+constexpr std::int32_t WARNING_BUTTON_DROP = 8;
+
+constexpr Rect dropped(Rect r) {
+    return {r.x, r.y + WARNING_BUTTON_DROP, r.width, r.height};
+}
+
+std::string failureTitle(std::int32_t failure) {
+    const std::string model(MODEL_NAME);
+    switch (failure) {
+        case EndedEarly:
+            return " " + model + " ended the programming early";
+        case SendFailed:
+            return " A line could not be sent to " + model;
+        default:
+            return " " + model + " was disconnected";
+    }
+}
+
+// Where the upgrade stood, and what that left in the unit.
+std::string failurePlace(const UpgradeState& state) {
+    if (state.phase == AwaitAnswer) {
+        return " before the upgrade began";
+    }
+    if (state.step <= RequestProgram) {
+        return " while erasing, before any line was sent";
+    }
+    const auto percent =
+        static_cast<std::int64_t>(state.linesSent) * 100 / std::max(state.lineCount, 1);
+    return " after " + std::to_string(state.linesSent) + " of " + std::to_string(state.lineCount) +
+           " lines (" + std::to_string(percent) + "%)";
+}
+
+std::string failureAdvice(const UpgradeState& state) {
+    const std::string unchanged =
+        state.phase == AwaitAnswer ? "Nothing was changed. " : "The unit is not programmed. ";
+    return unchanged + "Power-up VKT Unit while holding the Reset button, then click Retry.";
 }
 
 }  // namespace
@@ -79,6 +125,80 @@ void showSuccessScreen(UpgradeState& /*state*/, DialogHost& dialog) {
     dialog.addControl(ControlKind::PushButton, ID_OK, "OK", {230, 200, 94, 24}, STYLE_BUTTON);
     dialog.setControlText(ID_PROMPT, " Programming was successful");
     dialog.setControlText(ID_PROMPT2, " Click OK to Exit");
+}
+
+}  // namespace vkt5
+
+namespace vkt5 {
+
+void removeScreen(UpgradeState& state, DialogHost& dialog) {
+    switch (state.phase) {
+        case ScanPorts:
+        case DrainInput:
+        case ReadVersion:
+            dialog.removeControl(ID_EXIT);
+            dialog.removeControl(ID_SCAN_PROGRESS);
+            dialog.removeControl(ID_RESET_HINT);
+            dialog.removeControl(ID_SEARCHING);
+            break;
+        case AwaitAnswer:
+            dialog.removeControl(ID_YES);
+            dialog.removeControl(ID_NO);
+            break;
+        case Programming:
+            if (state.silenceShown == 1) {
+                hideSilenceWarning(state, dialog);
+            }
+            dialog.removeControl(ID_UPLOAD_PROGRESS);
+            dialog.removeControl(ID_UPLOAD_TEXT);
+            break;
+        case Finished:
+            dialog.removeControl(ID_OK);
+            break;
+        case Failed:
+            dialog.removeControl(ID_RETRY);
+            dialog.removeControl(ID_EXIT);
+            dialog.removeControl(ID_FAILURE_TEXT);
+            break;
+        default:
+            return;
+    }
+    dialog.removeControl(ID_PROMPT);
+    dialog.removeControl(ID_PROMPT2);
+}
+
+void showFailureScreen(UpgradeState& state, DialogHost& dialog) {
+    const std::string place = failurePlace(state);
+    const std::string advice = failureAdvice(state);
+    removeScreen(state, dialog);
+    const std::int32_t labelWidth = state.dialogWidth - 12;
+    dialog.addControl(ControlKind::Label, ID_PROMPT, failureTitle(state.failure),
+                      promptRect(labelWidth), STYLE_LABEL);
+    dialog.addControl(ControlKind::Label, ID_PROMPT2, place, {175, 75, labelWidth, 18},
+                      STYLE_LABEL);
+    dialog.addControl(ControlKind::Label, ID_FAILURE_TEXT, advice, FAILURE_TEXT_RECT, STYLE_LABEL);
+    // Retry is added last, so it is the default: Enter tries again rather than leaving.
+    dialog.addControl(ControlKind::PushButton, ID_EXIT, "Exit", EXIT_RECT, STYLE_BUTTON);
+    dialog.addControl(ControlKind::PushButton, ID_RETRY, "Retry", RETRY_RECT, STYLE_BUTTON);
+}
+
+void showSilenceWarning(UpgradeState& state, DialogHost& dialog, std::int32_t seconds) {
+    const std::string text = " No answer from " + std::string(MODEL_NAME) + " for " +
+                             std::to_string(seconds) +
+                             " s. Wait, or power it up again while holding the Reset button "
+                             "and click Retry.";
+    dialog.addControl(ControlKind::Label, ID_FAILURE_TEXT, text, FAILURE_TEXT_RECT, STYLE_LABEL);
+    dialog.addControl(ControlKind::PushButton, ID_EXIT, "Exit", dropped(EXIT_RECT), STYLE_BUTTON);
+    dialog.addControl(ControlKind::PushButton, ID_RETRY, "Retry", dropped(RETRY_RECT),
+                      STYLE_BUTTON);
+    state.silenceShown = 1;
+}
+
+void hideSilenceWarning(UpgradeState& state, DialogHost& dialog) {
+    dialog.removeControl(ID_RETRY);
+    dialog.removeControl(ID_EXIT);
+    dialog.removeControl(ID_FAILURE_TEXT);
+    state.silenceShown = 0;
 }
 
 }  // namespace vkt5

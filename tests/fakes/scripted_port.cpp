@@ -83,8 +83,16 @@ PortStatus ScriptedPort::openPort(PortHandle handle, std::string_view nameView) 
         status = PortStatus::BadHandle;
     } else if (handles_.count(handle) != 0) {
         status = PortStatus::HandleInUse;
-    } else if (devices_.count(name) == 0 || devices_[name].busy || devices_[name].open) {
+    } else if (devices_.count(name) == 0 || devices_[name].busy || devices_[name].open ||
+               devices_[name].refusedAs) {
         status = PortStatus::DeviceUnavailable;
+    }
+    if (devices_.count(name) == 0) {
+        lastOpen_ = {PortState::Absent, {}};
+    } else if (devices_[name].refusedAs) {
+        lastOpen_ = {*devices_[name].refusedAs, {}};
+    } else {
+        lastOpen_ = {status == PortStatus::Ok ? PortState::NoUnit : PortState::InUse, {}};
     }
     if (auto forced = injected(PortOp::Open)) {
         status = *forced;

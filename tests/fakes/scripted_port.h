@@ -33,7 +33,8 @@ struct PortCall {
 
 struct ScriptedDevice {
     // Script.
-    bool busy = false;                                  // open gives DeviceUnavailable
+    bool busy = false;  // open gives DeviceUnavailable; reported as in use by another program
+    std::optional<PortState> refusedAs;  // open fails and is reported with this state
     std::set<PortOption> refused;                       // setPortOption gives InvalidArgument
     std::multimap<std::int64_t, std::string> arrivals;  // bytes that arrive on a tick
     std::set<std::int64_t> lineErrorTicks;              // a framing error is flagged on these ticks
@@ -87,6 +88,7 @@ class ScriptedPort final : public SerialPortService {
     PortStatus sendText(PortHandle handle, std::string_view text) override;
     PortStatus closePort(PortHandle handle) override;
     void pause(std::int32_t milliseconds) override;
+    OpenDetail lastOpenDetail() const override { return lastOpen_; }
 
   private:
     std::optional<PortStatus> injected(PortOp op);
@@ -98,6 +100,7 @@ class ScriptedPort final : public SerialPortService {
     std::map<PortHandle, std::string> handles_;
     std::map<std::pair<PortOp, int>, PortStatus> failures_;
     std::map<PortOp, int> counts_;
+    OpenDetail lastOpen_;
 };
 
 }  // namespace vkt5::test

@@ -4,7 +4,8 @@
 // and on which tick, failing port calls, a hang-up, and the user's presses and stray messages.
 //
 // After every event the run is checked and aborted on the first broken rule: the handler returns
-// 0; the phase moves forward one step at a time; linesSent stays within lineCount and the table;
+// 0; the phase moves forward one step at a time, or to the failure screen, or back to the scan;
+// linesSent stays within lineCount and the table;
 // rxBuffer stays bounded; nothing is sent before the unit was found, to any port but the unit's,
 // or after the user said No; what is sent is the exchange's letters and then the image lines in
 // order; and the success screen appears only once every line went out with Ok.
@@ -163,10 +164,10 @@ const std::array<std::string, 7> VERSION_LINES = {
 // Chatter that never holds the identification, however its pieces are joined.
 const std::string NOISE = std::string("vkt5\r\nVKT\r\n5 VKT5\n\r") + '\0';
 
-const std::array<std::int32_t, 4> BUTTONS = {ID_EXIT, ID_YES, ID_NO, ID_OK};
+const std::array<std::int32_t, 5> BUTTONS = {ID_EXIT, ID_YES, ID_NO, ID_OK, ID_RETRY};
 
 bool isButton(std::int32_t id) {
-    return id == ID_EXIT || id == ID_YES || id == ID_NO || id == ID_OK;
+    return id == ID_EXIT || id == ID_YES || id == ID_NO || id == ID_OK || id == ID_RETRY;
 }
 
 bool validStep(std::int32_t step) {
@@ -410,6 +411,7 @@ class Run {
     void deliver(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
         const std::int32_t phaseBefore = state_.phase;
         const std::int32_t foundBefore = state_.unitFound;
+        const PortHandle portBefore = state_.portFile;
         const bool endedBefore = dialog_.ended;
         const std::size_t callsBefore = ports_.calls.size();
         const std::size_t logBefore = dialog_.log.size();
@@ -424,8 +426,8 @@ class Run {
             FUZZ_CHECK(ports_.calls.size() == callsBefore);
         }
 
-        FUZZ_CHECK(state_.phase >= ScanPorts && state_.phase <= Finished);
-        FUZZ_CHECK(state_.phase == phaseBefore || state_.phase == phaseBefore + 1);
+        FUZZ_CHECK(state_.phase >= ScanPorts && state_.phase <= Failed);
+        FUZZ_CHECK(allowedMove(phaseBefore, state_.phase));
         FUZZ_CHECK(validStep(state_.step));
         FUZZ_CHECK(state_.linesSent >= 0 && state_.linesSent <= state_.lineCount);
         FUZZ_CHECK(static_cast<std::size_t>(state_.lineCount) < state_.imageLines.size());
@@ -438,11 +440,23 @@ class Run {
         for (std::size_t i = callsBefore; i < ports_.calls.size(); ++i) {
             const PortCall& call = ports_.calls[i];
             if (call.op == PortOp::Send) {
-                sent(call, phaseBefore, foundBefore);
+                sent(call, phaseBefore, foundBefore, portBefore);
             }
             opened = opened || (call.op == PortOp::Open && call.status == PortStatus::Ok);
         }
+        // Back to the scan: a new attempt, whose exchange starts from its first letter.
+        if (state_.phase == ScanPorts && phaseBefore != ScanPorts) {
+            sends_ = 0;
+            okLines_ = 0;
+            failedLine_ = false;
+        }
         FUZZ_CHECK(state_.linesSent == okLines_);
+        FUZZ_CHECK(dialog_.has(ID_RETRY) ==
+                   (state_.phase == Failed || (state_.phase == Programming && state_.silenceShown)));
+        if (state_.phase == Failed) {
+            FUZZ_CHECK(state_.failure != NoFailure);
+            FUZZ_CHECK(!ports_.device(unitName_).open);
+        }
 
         // One port at a time: the scan closes a candidate before it opens the next.
         if (opened) {
@@ -471,14 +485,27 @@ class Run {
         }
     }
 
+    // Forward one phase at a time; to the failure screen from the question or the upload; back to
+    // the scan when a found unit does not answer, and on Retry.
+    static bool allowedMove(std::int32_t from, std::int32_t to) {
+        if (to == from || (to == from + 1 && to <= Finished)) {
+            return true;
+        }
+        if (to == Failed) {
+            return from == AwaitAnswer || from == Programming;
+        }
+        return to == ScanPorts && (from == ReadVersion || from == Programming || from == Failed);
+    }
+
     // Every send: the unit was found before this event, it goes to the unit's port, the user
     // has not said No, and it is the next piece of the one exchange the unit expects.
-    void sent(const PortCall& call, std::int32_t phaseBefore, std::int32_t foundBefore) {
+    void sent(const PortCall& call, std::int32_t phaseBefore, std::int32_t foundBefore,
+              PortHandle portBefore) {
         FUZZ_CHECK(foundBefore == 1);
         FUZZ_CHECK(phaseBefore == ReadVersion || phaseBefore == Programming);
         FUZZ_CHECK(!saidNo_);
         FUZZ_CHECK(call.name == unitName_);
-        FUZZ_CHECK(call.handle == state_.portFile);
+        FUZZ_CHECK(call.handle == portBefore);
         FUZZ_CHECK(!failedLine_);  // nothing follows a line the port did not take
         if (sends_ < LETTERS.size()) {
             FUZZ_CHECK(call.text == LETTERS[sends_]);

@@ -2,6 +2,8 @@
 // version rule, and the stop after a line the port did not take.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -52,7 +54,7 @@ TEST(Dialogue, WaitingStepsCompareWholeLinesExactly) {
         {"identification and a space", AwaitIdentification, "VKT5 \r\n", AwaitIdentification},
         {"identification and text", AwaitIdentification, "VKT5 V1.0\r\n", AwaitIdentification},
         {"two identifications in one chunk", AwaitIdentification, "VKT5\r\nVKT5\r\n",
-         AwaitIdentification},
+         AnswerIdentification},
         {"identification without line end", AwaitIdentification, "VKT5", AwaitIdentification},
         {"erase choice", AwaitEraseChoice, "E or P?\r\n", RequestErase},
         {"erase choice other case", AwaitEraseChoice, "e or p?\r\n", AwaitEraseChoice},
@@ -63,7 +65,7 @@ TEST(Dialogue, WaitingStepsCompareWholeLinesExactly) {
         {"prompt with line end", AwaitLinePrompt, "*\r\n", SendImageLine},
         {"done", AwaitLinePrompt, "Done\r\n", UnitDone},
         {"echoed record", AwaitLinePrompt, ":020000040000FA\r\n", AwaitLinePrompt},
-        {"two prompts", AwaitLinePrompt, "**", AwaitLinePrompt},
+        {"echo before the prompt", AwaitLinePrompt, "P*", SendImageLine},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -161,7 +163,6 @@ TEST(Dialogue, VersionLineGivesTheInstalledVersion) {
         {"vkt5 v1.001a", "V1.001A"},
         {"VKT5 V1.0 build 7", "V1.0 BUILD 7"},
         {"VKT5 1.002", "V"},
-        {"VKT5", "V"},
         {"", "V"},
         {"VKT5 V", "V"},
         {" V2 V3", "V2 V3"},
@@ -178,6 +179,44 @@ TEST(Dialogue, VersionLineGivesTheInstalledVersion) {
     }
 }
 
+// What ends the dialogue short, and what it then reports.
+TEST(Dialogue, FaultsAreReportedAsFailures) {
+    struct FaultCase {
+        const char* name;
+        std::int32_t step;
+        std::function<void(Dialogue&)> fault;
+        std::string arriving;
+        std::int32_t failure;
+        std::int32_t stepAfter;
+    };
+    const std::vector<FaultCase> cases = {
+        {"hang-up while a line is awaited", AwaitErased,
+         [](Dialogue& d) { d.ports.device("COM1").hangUpTick = 1; }, "", PortLost, AwaitErased},
+        {"hang-up while the version is awaited", AwaitVersion,
+         [](Dialogue& d) { d.ports.device("COM1").hangUpTick = 1; }, "", PortLost, AwaitVersion},
+        {"Done before the last line", AwaitLinePrompt, [](Dialogue&) {}, "Done\r\n", EndedEarly,
+         UnitDone},
+        {"an answer the port did not take", ConfirmUpgrade,
+         [](Dialogue& d) { d.ports.device("COM1").sendsAccepted = 0; }, "", SendFailed,
+         AwaitEraseChoice},
+        {"a line the port did not take", SendImageLine,
+         [](Dialogue& d) { d.ports.device("COM1").sendsAccepted = 0; }, "", SendFailed, UnitDone},
+        {"an unexpected line is no failure", AwaitErased, [](Dialogue&) {}, "Done\r\n",
+         NoFailure, AwaitErased},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Dialogue d;
+        d.state.lineCount = 2;
+        d.state.step = c.step;
+        c.fault(d);
+        d.call(c.arriving);
+        EXPECT_EQ(d.state.failure, c.failure);
+        EXPECT_EQ(d.state.step, c.stepAfter);
+        EXPECT_EQ(d.state.linesSent, 0);
+    }
+}
+
 TEST(Dialogue, WholeExchangeOnTheWire) {
     Dialogue d;
     d.state.imageLines[0] = ":020000040000FA";
@@ -186,8 +225,11 @@ TEST(Dialogue, WholeExchangeOnTheWire) {
     d.call();  // start
     d.call("VKT5\r\n");
     d.call();            // Y
-    d.call("VKT5\r\n");  // another identification is taken as the version line
-    EXPECT_EQ(d.state.unitVersion, "V");
+    d.call("VKT5\r\n");  // a repeat of the identification is not the version line
+    EXPECT_EQ(d.state.versionKnown, 0);
+    EXPECT_EQ(d.state.step, AwaitVersion);
+    d.call("VKT5 V1.001\r\n");
+    EXPECT_EQ(d.state.unitVersion, "V1.001");
     d.call();  // Y
     d.call("E or P?\r\n");
     d.call();  // E

@@ -54,16 +54,23 @@ TEST(LineReceiver, FramesLinesAndPrompts) {
         {"bare line end", {"\r\n"}, {""}, ""},
         {"bare prompt", {"*"}, {"*"}, ""},
         {"prompt with line end", {"*\r\n"}, {"*"}, ""},
-        {"two prompts", {"**"}, {nullopt}, "**"},
+        {"two prompts", {"**"}, {"*"}, ""},
         {"prompt with text after", {"*x"}, {nullopt}, "*x"},
-        {"prompt with text before", {"x*"}, {nullopt}, "x*"},
-        {"two lines in one burst", {"Erased\r\nE or P?\r\n"}, {"Erased\r\nE or P?"}, ""},
-        {"line then start of next", {"Done\r\n*"}, {nullopt}, "Done\r\n*"},
+        {"stray byte before the prompt is dropped", {std::string("\0*", 2)}, {"*"}, ""},
+        {"echo and prompt in one burst", {"P*"}, {"*"}, ""},
+        {"two lines in one burst, one per call", {"Erased\r\nE or P?\r\n", ""},
+         {"Erased", "E or P?"}, ""},
+        {"line then prompt", {"Done\r\n*", ""}, {"Done", "*"}, ""},
+        {"echoed record then prompt", {":00000001FF\r\n*", ""}, {":00000001FF", "*"}, ""},
+        {"noise line before a line", {std::string("\0\x7f~junk\r\nErased\r\n", 17), ""},
+         {std::string("\0\x7f~junk", 7), "Erased"}, ""},
+        {"line then the start of the next", {"Erased\r\nE or", " P?\r\n"}, {"Erased", "E or P?"},
+         ""},
         {"lone CR", {"VKT5\r"}, {nullopt}, "VKT5\r"},
         {"lone LF", {"VKT5\n"}, {nullopt}, "VKT5\n"},
         {"nothing at all", {""}, {nullopt}, ""},
         {"NUL bytes kept", {std::string("a\0b\r\n", 5)}, {std::string("a\0b", 3)}, ""},
-        {"prompt after waiting text stays", {"Do", "*"}, {nullopt, nullopt}, "Do*"},
+        {"prompt after waiting text", {"Do", "*"}, {nullopt, "*"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -136,6 +143,45 @@ TEST(LineReceiver, EveryTranscriptCutAtEveryBytePosition) {
             EXPECT_TRUE(r.state.rxBuffer.empty());
         }
     }
+}
+
+// A burst of several lines, cut anywhere: every line comes out once, whole and in order, then the
+// prompt that ended the burst.
+TEST(LineReceiver, BurstsLoseNoLineWhereverTheyAreCut) {
+    const std::string wire = "VKT5\r\nVKT5 V1.001\r\nE or P?\r\nErased\r\nE or P?\r\n:00000001FF\r\n*";
+    const std::vector<std::string> lines = {"VKT5",   "VKT5 V1.001", "E or P?",    "Erased",
+                                            "E or P?", ":00000001FF", "*"};
+    for (std::size_t cut = 0; cut <= wire.size(); ++cut) {
+        SCOPED_TRACE(testing::Message() << "cut at " << cut);
+        Receiver r;
+        std::vector<std::string> got;
+        for (const std::string& part : {wire.substr(0, cut), wire.substr(cut)}) {
+            for (auto line = r.feed(part); line; line = r.feed("")) {
+                got.push_back(*line);
+            }
+        }
+        EXPECT_EQ(got, lines);
+    }
+}
+
+TEST(LineReceiver, ADeviceThatGoesAwayIsNoted) {
+    Receiver r;
+    EXPECT_EQ(r.feed("VKT5\r\n"), "VKT5");
+    EXPECT_EQ(r.state.portLost, 0);
+    r.ports.device("COM3").hangUpTick = r.tick + 1;
+    EXPECT_EQ(r.feed(""), std::nullopt);
+    EXPECT_EQ(r.state.portLost, 1);
+}
+
+TEST(LineReceiver, BytesEndTheQuietButALineErrorDoesNot) {
+    Receiver r;
+    r.state.quietTicks = 40;
+    r.ports.device("COM3").lineErrorTicks.insert(1);
+    r.feed("");
+    EXPECT_EQ(r.state.quietTicks, 40);
+    EXPECT_EQ(r.state.portLost, 0);
+    r.feed("x");
+    EXPECT_EQ(r.state.quietTicks, 0);
 }
 
 TEST(LineReceiver, TextWithoutLineEndsStaysBounded) {

@@ -2,6 +2,7 @@
 // dialog: the whole typical run to the tick, the ends by Exit, No and OK, and the faults.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,7 @@ namespace vkt5 {
 namespace {
 
 using test::PortOp;
+using test::ScriptedDevice;
 using test::RecordingDialog;
 using test::ScriptedPort;
 using test::ScriptedUnit;
@@ -101,7 +103,9 @@ TEST(Sequencer, TypicalRunToTheTick) {
         r.tickOnce();
     }
     EXPECT_EQ(r.state.phase, AwaitAnswer);
-    EXPECT_EQ(r.ports.calls.back().tick, asked);
+    for (const auto op : {PortOp::Receive, PortOp::Send}) {
+        EXPECT_LE(r.ports.callsOf(op).back().tick, asked);  // only a look at the port's state
+    }
 
     r.command(ID_YES);
     EXPECT_EQ(r.state.phase, Programming);
@@ -226,23 +230,27 @@ TEST(Sequencer, CommandsCarryTheirNotificationCodeInTheHighBits) {
     EXPECT_TRUE(r2.dialog.ended);
 }
 
-// Faults during the upload: no success screen, nothing more on the wire.
-TEST(Sequencer, FaultsDuringTheUploadNeverReachSuccess) {
+// Faults during the upload: the failure screen says what happened and where, nothing more goes
+// on the wire, the port is let go; Retry then finds the unit again and the upgrade completes.
+TEST(Sequencer, FaultsDuringTheUploadShowTheFailureScreenAndRetryCompletes) {
     struct Fault {
         const char* name;
         UnitBehaviour behaviour;
-        std::optional<int> sendsAccepted;
+        std::function<void(UpgradeRun&)> inject;
         std::size_t records;
+        std::string title;
     };
     UnitBehaviour done;
     done.doneAfterRecords = 100;
-    UnitBehaviour silent;
-    silent.silentAfterRecords = 100;
     const std::vector<Fault> faults = {
-        {"Done early", done, std::nullopt, 100},
-        {"silent", silent, std::nullopt, 100},
+        {"Done early", done, [](UpgradeRun&) {}, 100, " VKT-5 ended the programming early"},
         // The port takes the answers and 99 lines, then refuses: the 100th line did not go out.
-        {"last send fails", {}, 4 + 99, 99},
+        {"a send fails", {},
+         [](UpgradeRun& r) { r.ports.device("COM3").sendsAccepted = 5 + 99; }, 99,
+         " A line could not be sent to VKT-5"},
+        {"hang-up", {},
+         [](UpgradeRun& r) { r.ports.device("COM3").hangUpTick = r.tick + 2 * 100 + 8; }, 100,
+         " VKT-5 was disconnected"},
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.name);
@@ -250,30 +258,137 @@ TEST(Sequencer, FaultsDuringTheUploadNeverReachSuccess) {
         r.unit.announce(1, 400);
         r.until(AwaitAnswer);
         r.command(ID_YES);
-        r.ports.device("COM3").sendsAccepted = f.sendsAccepted.value_or(1 << 30) + 1;
-        for (int i = 0; i < 1000; ++i) {
+        f.inject(r);
+        const std::int64_t failedAt = r.until(Failed, r.tick + 1000);
+        const auto sends = r.ports.callsOf(PortOp::Send).size();
+        for (int i = 0; i < 100; ++i) {
             r.tickOnce();
         }
-        EXPECT_EQ(r.state.phase, Programming);
-        EXPECT_FALSE(r.dialog.has(ID_OK));
+        EXPECT_EQ(r.ports.callsOf(PortOp::Send).size(), sends);
         EXPECT_EQ(r.unit.records.size(), f.records);
-        EXPECT_LT(r.state.linesSent, r.state.lineCount);
-        EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT),
-                  " Uploading firmware ... " +
-                      numberText(static_cast<std::int32_t>(f.records) * 100 / 200) + "%");
+        EXPECT_EQ(r.dialog.text(ID_PROMPT), f.title);
+        EXPECT_EQ(r.dialog.text(ID_PROMPT2),
+                  " after " + std::to_string(f.records) + " of 200 lines (" +
+                      std::to_string(f.records / 2) + "%)");
+        EXPECT_FALSE(r.dialog.has(ID_UPLOAD_PROGRESS));
+        EXPECT_FALSE(r.dialog.has(ID_OK));
+        EXPECT_EQ(r.dialog.defaultButton, ID_RETRY);
+        EXPECT_TRUE(r.dialog.has(ID_EXIT));
+        EXPECT_FALSE(r.ports.device("COM3").open);
+        EXPECT_LT(failedAt, r.tick);
+
+        // The unit is powered up again with Reset held: a fresh boot loader on the same port.
+        ScriptedDevice& port = r.ports.device("COM3");
+        port.hungUp = false;
+        port.hangUpTick.reset();
+        port.sendsAccepted.reset();
+        port.written.clear();
+        ScriptedUnit fresh(r.ports, "COM3");
+        fresh.announce(r.tick + 1, r.tick + 400);
+        r.command(ID_RETRY);
+        EXPECT_EQ(r.state.phase, ScanPorts);
+        EXPECT_EQ(r.state.failure, NoFailure);
+        EXPECT_EQ(r.state.lineCount, 200);
+        EXPECT_EQ(r.dialog.text(ID_SEARCHING), "Searching for VKT-5...");
+        EXPECT_FALSE(r.dialog.has(ID_RETRY));
+        EXPECT_FALSE(r.dialog.has(ID_FAILURE_TEXT));
+        EXPECT_EQ(r.dialog.defaultButton, ID_EXIT);
+        r.until(AwaitAnswer, r.tick + 2000);
+        r.command(ID_YES);
+        r.until(Finished, r.tick + 2000);
+        EXPECT_EQ(fresh.records.size(), 200u);
+        EXPECT_EQ(r.dialog.text(ID_PROMPT), " Programming was successful");
     }
 }
 
-TEST(Sequencer, UnitSilentDuringVersionRead) {
+TEST(Sequencer, UnplugAtTheQuestionShowsTheFailureScreen) {
+    UpgradeRun r;
+    r.unit.announce(1, 400);
+    r.until(AwaitAnswer);
+    r.ports.device("COM3").hangUpTick = r.tick + 5;
+    r.until(Failed, r.tick + 10);
+    EXPECT_EQ(r.wire(), "Y");
+    EXPECT_FALSE(r.dialog.has(ID_YES));
+    EXPECT_FALSE(r.dialog.has(ID_NO));
+    EXPECT_EQ(r.dialog.text(ID_PROMPT), " VKT-5 was disconnected");
+    EXPECT_EQ(r.dialog.text(ID_PROMPT2), " before the upgrade began");
+    r.command(ID_EXIT);
+    EXPECT_TRUE(r.dialog.ended);
+}
+
+// Silence while a line is awaited is shown after 10 s, and the upload goes on when the unit
+// speaks again.
+TEST(Sequencer, SilenceDuringTheUploadIsShownAndGoesAwayWhenTheUnitSpeaks) {
+    UnitBehaviour silent;
+    silent.silentAfterRecords = 100;
+    UpgradeRun r(200, "COM3", silent);
+    r.unit.announce(1, 400);
+    r.until(AwaitAnswer);
+    r.command(ID_YES);
+    while (r.unit.records.size() < 100) {
+        r.tickOnce();
+    }
+    const std::int64_t lastSend = r.tick;
+    while (!r.dialog.has(ID_RETRY) && r.tick < lastSend + 2000) {
+        r.tickOnce();
+    }
+    EXPECT_NEAR(static_cast<double>(r.tick - lastSend), SILENCE_TICKS, 2);
+    EXPECT_EQ(r.state.phase, Programming);
+    EXPECT_EQ(r.dialog.text(ID_FAILURE_TEXT).substr(0, 29), " No answer from VKT-5 for 10 ");
+    EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT), " Uploading firmware ...  50%");
+    EXPECT_EQ(r.dialog.defaultButton, ID_RETRY);
+    EXPECT_TRUE(r.dialog.has(ID_UPLOAD_PROGRESS));
+
+    r.ports.device("COM3").arriveAt(r.tick + 1, "*");
+    r.tickOnce();  // the prompt
+    EXPECT_FALSE(r.dialog.has(ID_RETRY));
+    EXPECT_FALSE(r.dialog.has(ID_EXIT));
+    EXPECT_FALSE(r.dialog.has(ID_FAILURE_TEXT));
+    r.tickOnce();
+    EXPECT_EQ(r.unit.records.size(), 101u);
+}
+
+TEST(Sequencer, RetryDuringSilenceStartsAgainAndExitLeaves) {
+    UnitBehaviour silent;
+    silent.silentAfterRecords = 10;
+    for (const std::int32_t button : {ID_RETRY, ID_EXIT}) {
+        UpgradeRun r(50, "COM3", silent);
+        r.unit.announce(1, 400);
+        r.until(AwaitAnswer);
+        r.command(ID_YES);
+        while (!r.dialog.has(ID_RETRY) && r.tick < 5000) {
+            r.tickOnce();
+        }
+        r.command(button);
+        EXPECT_FALSE(r.ports.device("COM3").open);
+        if (button == ID_RETRY) {
+            EXPECT_EQ(r.state.phase, ScanPorts);
+            EXPECT_TRUE(r.dialog.has(ID_SCAN_PROGRESS));
+            EXPECT_FALSE(r.dialog.has(ID_UPLOAD_PROGRESS));
+            EXPECT_FALSE(r.dialog.ended);
+        } else {
+            EXPECT_TRUE(r.dialog.ended);
+        }
+    }
+}
+
+// Found, then silent before its version: after a few seconds the port is let go and the scan
+// goes on, so the search screen says what is really happening.
+TEST(Sequencer, UnitSilentDuringVersionReadIsLetGo) {
     UnitBehaviour b;
     b.versionLine = "";
     UpgradeRun r(10, "COM3", b);
     r.unit.announce(1, 40);  // announces, but never answers the "Y" with a line end
     r.ports.onSend = nullptr;
-    for (int i = 0; i < 500; ++i) {
+    const std::int64_t reading = r.until(ReadVersion);
+    while (r.state.phase == ReadVersion && r.tick < reading + 1000) {
         r.tickOnce();
     }
-    EXPECT_EQ(r.state.phase, ReadVersion);
+    EXPECT_EQ(r.tick - reading, VERSION_WAIT_TICKS);
+    EXPECT_EQ(r.state.phase, ScanPorts);
+    EXPECT_FALSE(r.ports.device("COM3").open);
+    r.tickOnce();
+    EXPECT_EQ(r.state.portNumber, 4);  // on to the next port
     EXPECT_TRUE(r.dialog.has(ID_EXIT));
     r.command(ID_EXIT);
     EXPECT_TRUE(r.dialog.ended);
