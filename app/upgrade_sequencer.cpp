@@ -112,8 +112,7 @@ bool UpgradeSequencer::runDialogue() {
     for (std::int32_t i = 0; i < steps; ++i) {
         const std::int32_t before = state_.step;
         advanceDialogue(state_, ports_);
-        const bool stays =
-            state_.phase == ReadVersion ? settleReadVersion() : settleProgramming();
+        const bool stays = state_.phase == ReadVersion ? settleReadVersion() : settleProgramming();
         if (!stays) {
             return false;
         }

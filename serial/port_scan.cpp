@@ -53,8 +53,7 @@ void scanTick(UpgradeState& state, SerialPortService& ports) {
 
 void openNextPort(UpgradeState& state, SerialPortService& ports) {
     state.portFile = ports.nextFreeHandle();
-    const PortStatus status =
-        ports.openPort(state.portFile, scanPortName(state, state.portNumber));
+    const PortStatus status = ports.openPort(state.portFile, scanPortName(state, state.portNumber));
     ports.pause(OPEN_PAUSE_MS);
     state.percent = static_cast<std::int32_t>(status);
     OpenDetail& report = portReport(state, state.portNumber);

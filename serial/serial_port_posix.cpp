@@ -311,8 +311,8 @@ class PosixSerialOpener final : public SerialDeviceOpener {
             serial.flags |= ASYNC_LOW_LATENCY;
             ::ioctl(fd, TIOCSSERIAL, &serial);
         }
-        return {std::make_unique<PosixSerialDevice>(fd), PortStatus::Ok,
-                {PortState::NoUnit, *path}};
+        return {
+            std::make_unique<PosixSerialDevice>(fd), PortStatus::Ok, {PortState::NoUnit, *path}};
     }
 
     void sleepMilliseconds(std::int32_t milliseconds) override {

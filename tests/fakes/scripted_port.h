@@ -35,7 +35,7 @@ struct ScriptedDevice {
     // Script.
     bool busy = false;  // open gives DeviceUnavailable; reported as in use by another program
     std::optional<PortState> refusedAs;  // open fails and is reported with this state
-    std::set<PortOption> refused;                       // setPortOption gives InvalidArgument
+    std::set<PortOption> refused;        // setPortOption gives InvalidArgument
     std::multimap<std::int64_t, std::string> arrivals;  // bytes that arrive on a tick
     std::set<std::int64_t> lineErrorTicks;              // a framing error is flagged on these ticks
     std::optional<std::int64_t> hangUpTick;             // the other side goes away on this tick

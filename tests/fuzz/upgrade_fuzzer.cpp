@@ -451,8 +451,8 @@ class Run {
             failedLine_ = false;
         }
         FUZZ_CHECK(state_.linesSent == okLines_);
-        FUZZ_CHECK(dialog_.has(ID_RETRY) ==
-                   (state_.phase == Failed || (state_.phase == Programming && state_.silenceShown)));
+        FUZZ_CHECK(dialog_.has(ID_RETRY) == (state_.phase == Failed ||
+                                             (state_.phase == Programming && state_.silenceShown)));
         if (state_.phase == Failed) {
             FUZZ_CHECK(state_.failure != NoFailure);
             FUZZ_CHECK(!ports_.device(unitName_).open);

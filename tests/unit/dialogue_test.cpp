@@ -201,8 +201,8 @@ TEST(Dialogue, FaultsAreReportedAsFailures) {
          AwaitEraseChoice},
         {"a line the port did not take", SendImageLine,
          [](Dialogue& d) { d.ports.device("COM1").sendsAccepted = 0; }, "", SendFailed, UnitDone},
-        {"an unexpected line is no failure", AwaitErased, [](Dialogue&) {}, "Done\r\n",
-         NoFailure, AwaitErased},
+        {"an unexpected line is no failure", AwaitErased, [](Dialogue&) {}, "Done\r\n", NoFailure,
+         AwaitErased},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -58,13 +58,19 @@ TEST(LineReceiver, FramesLinesAndPrompts) {
         {"prompt with text after", {"*x"}, {nullopt}, "*x"},
         {"stray byte before the prompt is dropped", {std::string("\0*", 2)}, {"*"}, ""},
         {"echo and prompt in one burst", {"P*"}, {"*"}, ""},
-        {"two lines in one burst, one per call", {"Erased\r\nE or P?\r\n", ""},
-         {"Erased", "E or P?"}, ""},
+        {"two lines in one burst, one per call",
+         {"Erased\r\nE or P?\r\n", ""},
+         {"Erased", "E or P?"},
+         ""},
         {"line then prompt", {"Done\r\n*", ""}, {"Done", "*"}, ""},
         {"echoed record then prompt", {":00000001FF\r\n*", ""}, {":00000001FF", "*"}, ""},
-        {"noise line before a line", {std::string("\0\x7f~junk\r\nErased\r\n", 17), ""},
-         {std::string("\0\x7f~junk", 7), "Erased"}, ""},
-        {"line then the start of the next", {"Erased\r\nE or", " P?\r\n"}, {"Erased", "E or P?"},
+        {"noise line before a line",
+         {std::string("\0\x7f~junk\r\nErased\r\n", 17), ""},
+         {std::string("\0\x7f~junk", 7), "Erased"},
+         ""},
+        {"line then the start of the next",
+         {"Erased\r\nE or", " P?\r\n"},
+         {"Erased", "E or P?"},
          ""},
         {"lone CR", {"VKT5\r"}, {nullopt}, "VKT5\r"},
         {"lone LF", {"VKT5\n"}, {nullopt}, "VKT5\n"},
@@ -148,8 +154,9 @@ TEST(LineReceiver, EveryTranscriptCutAtEveryBytePosition) {
 // A burst of several lines, cut anywhere: every line comes out once, whole and in order, then the
 // prompt that ended the burst.
 TEST(LineReceiver, BurstsLoseNoLineWhereverTheyAreCut) {
-    const std::string wire = "VKT5\r\nVKT5 V1.001\r\nE or P?\r\nErased\r\nE or P?\r\n:00000001FF\r\n*";
-    const std::vector<std::string> lines = {"VKT5",   "VKT5 V1.001", "E or P?",    "Erased",
+    const std::string wire =
+        "VKT5\r\nVKT5 V1.001\r\nE or P?\r\nErased\r\nE or P?\r\n:00000001FF\r\n*";
+    const std::vector<std::string> lines = {"VKT5",    "VKT5 V1.001", "E or P?", "Erased",
                                             "E or P?", ":00000001FF", "*"};
     for (std::size_t cut = 0; cut <= wire.size(); ++cut) {
         SCOPED_TRACE(testing::Message() << "cut at " << cut);

@@ -17,8 +17,8 @@ namespace vkt5 {
 namespace {
 
 using test::PortOp;
-using test::ScriptedDevice;
 using test::RecordingDialog;
+using test::ScriptedDevice;
 using test::ScriptedPort;
 using test::ScriptedUnit;
 using test::UnitBehaviour;
@@ -245,11 +245,15 @@ TEST(Sequencer, FaultsDuringTheUploadShowTheFailureScreenAndRetryCompletes) {
     const std::vector<Fault> faults = {
         {"Done early", done, [](UpgradeRun&) {}, 100, " VKT-5 ended the programming early"},
         // The port takes the answers and 99 lines, then refuses: the 100th line did not go out.
-        {"a send fails", {},
-         [](UpgradeRun& r) { r.ports.device("COM3").sendsAccepted = 5 + 99; }, 99,
+        {"a send fails",
+         {},
+         [](UpgradeRun& r) { r.ports.device("COM3").sendsAccepted = 5 + 99; },
+         99,
          " A line could not be sent to VKT-5"},
-        {"hang-up", {},
-         [](UpgradeRun& r) { r.ports.device("COM3").hangUpTick = r.tick + 2 * 100 + 8; }, 100,
+        {"hang-up",
+         {},
+         [](UpgradeRun& r) { r.ports.device("COM3").hangUpTick = r.tick + 2 * 100 + 8; },
+         100,
          " VKT-5 was disconnected"},
     };
     for (const auto& f : faults) {
@@ -267,9 +271,9 @@ TEST(Sequencer, FaultsDuringTheUploadShowTheFailureScreenAndRetryCompletes) {
         EXPECT_EQ(r.ports.callsOf(PortOp::Send).size(), sends);
         EXPECT_EQ(r.unit.records.size(), f.records);
         EXPECT_EQ(r.dialog.text(ID_PROMPT), f.title);
-        EXPECT_EQ(r.dialog.text(ID_PROMPT2),
-                  " after " + std::to_string(f.records) + " of 200 lines (" +
-                      std::to_string(f.records / 2) + "%)");
+        EXPECT_EQ(r.dialog.text(ID_PROMPT2), " after " + std::to_string(f.records) +
+                                                 " of 200 lines (" + std::to_string(f.records / 2) +
+                                                 "%)");
         EXPECT_FALSE(r.dialog.has(ID_UPLOAD_PROGRESS));
         EXPECT_FALSE(r.dialog.has(ID_OK));
         EXPECT_EQ(r.dialog.defaultButton, ID_RETRY);
