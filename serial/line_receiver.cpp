@@ -9,7 +9,9 @@ constexpr std::string_view LINE_END = "\r\n";
 }  // namespace
 
 bool deviceGone(PortStatus status) {
-    return status != PortStatus::Ok && status != PortStatus::LineError;
+    // BadHandle: the program closed the port itself; nothing was lost.
+    return status != PortStatus::Ok && status != PortStatus::LineError &&
+           status != PortStatus::BadHandle;
 }
 
 bool lineAvailable(const UpgradeState& state) {

@@ -26,7 +26,7 @@ void receiveLine(UpgradeState& state, SerialPortService& ports);
 bool lineAvailable(const UpgradeState& state);
 
 // A status of queuedBytes or receiveBytes that means the device is no longer there (unplugged,
-// hung up), as opposed to nothing waiting or a line error.
+// hung up), as opposed to nothing waiting, a line error, or a port the program already closed.
 bool deviceGone(PortStatus status);
 
 }  // namespace vkt5

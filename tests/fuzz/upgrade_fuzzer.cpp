@@ -379,8 +379,9 @@ class Run {
         }
     }
 
+    // A host stops the tick when the dialog ends, so no tick follows the end.
     void tick(std::uintptr_t timerId) {
-        if (ticks_ >= MAX_TICKS) {
+        if (ticks_ >= MAX_TICKS || dialog_.ended) {
             return;
         }
         ++ticks_;
