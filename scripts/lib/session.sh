@@ -6,6 +6,8 @@
 
 SESSION_PIDS=""
 
+. "$(dirname "${BASH_SOURCE[0]}")/cpu.sh"
+
 # Test verdicts; $scenario names the run in the message.
 fail() { echo "FAIL (${scenario:-run}): $*" >&2; exit 1; }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: expected '$2', got '$1'"; }
@@ -149,19 +151,6 @@ program_process() {
         sleep 0.05
     done
     return 1
-}
-
-# cpu_ticks PID: user plus system time used so far, in clock ticks. The name field of the stat
-# line may hold blanks, so the fields are counted from its closing parenthesis.
-cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
-
-# cpu_percent PID SECONDS: the share of one core the process used over the next SECONDS.
-cpu_percent() {
-    ticks0=$(cpu_ticks "$1") wall0=$(date +%s.%N)
-    sleep "$2"
-    ticks1=$(cpu_ticks "$1") wall1=$(date +%s.%N)
-    awk -v t="$((ticks1 - ticks0))" -v hz="$(getconf CLK_TCK)" -v w0="$wall0" -v w1="$wall1" \
-        'BEGIN {printf "%.1f\n", 100 * t / hz / (w1 - w0)}'
 }
 
 # rss_kb PID: the resident set of the process, in KiB.

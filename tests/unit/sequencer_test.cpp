@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/startup.h"
 #include "app/upgrade_sequencer.h"
@@ -140,6 +142,68 @@ TEST(Sequencer, TypicalRunToTheTick) {
     EXPECT_TRUE(r.dialog.ended);
     EXPECT_FALSE(r.dialog.timerRunning);
     EXPECT_FALSE(r.ports.device("COM3").open);
+}
+
+// The bar shows the port that each scan tick ended on: the one just tried, the one being
+// listened to, and after COM49 the wrap to COM1. The tick that finds the unit sets it as well.
+TEST(Sequencer, ScanBarShowsThePortOfEveryScanTick) {
+    UpgradeRun r(10, "COM2");
+    r.unit.announce(90, 200);  // silent on the first pass: the walk goes round once
+    std::vector<std::pair<std::int64_t, std::int32_t>> expected;  // (last tick, port) runs
+    expected.emplace_back(1, 1);                                  // COM1 absent
+    expected.emplace_back(38, 2);  // COM2 opens, settles and is checked
+    for (std::int32_t port = 3; port <= 49; ++port) {
+        expected.emplace_back(port + 36, port);  // absent, one tick each: ticks 39..85
+    }
+    expected.emplace_back(86, 1);
+    expected.emplace_back(123, 2);  // opened on tick 87, found on tick 123
+    std::size_t run = 0;
+    while (r.state.phase == ScanPorts && r.tick < 200) {
+        r.dialog.clearLog();
+        r.tickOnce();
+        while (run < expected.size() && expected[run].first < r.tick) {
+            ++run;
+        }
+        ASSERT_LT(run, expected.size()) << "tick " << r.tick;
+        const std::string shown = "position " + std::to_string(ID_SCAN_PROGRESS) + " " +
+                                  std::to_string(expected[run].second);
+        ASSERT_EQ(r.dialog.log, std::vector<std::string>{shown}) << "tick " << r.tick;
+    }
+    EXPECT_EQ(r.tick, 123);
+    EXPECT_EQ(r.state.phase, DrainInput);
+}
+
+// What arrives between the check that found the unit and the dialogue's first look is read and
+// thrown away on the one tick after the finding one, so that the dialogue starts on a clean line:
+// here a whole identification and half of the next, which would otherwise spoil the line that
+// follows them.
+TEST(Sequencer, DrainTickDiscardsWhatArrivedSinceTheCheck) {
+    UpgradeRun r(10, "COM3");
+    auto& com3 = r.ports.device("COM3");
+    com3.arriveAt(5, "VKT5\r\n");     // COM3 opens on tick 3 and is checked on tick 39
+    com3.arriveAt(40, "VKT5\r\nVK");  // the drain tick
+    com3.arriveAt(41, "VKT5\r\n");    // the dialogue's first tick, which only starts it
+    EXPECT_EQ(r.until(DrainInput), 39);
+
+    r.tickOnce();
+    EXPECT_EQ(r.state.phase, ReadVersion);
+    std::vector<std::pair<std::int64_t, std::string>> received;
+    for (const auto& c : r.ports.callsOf(PortOp::Receive)) {
+        received.emplace_back(c.tick, c.text);
+    }
+    const std::vector<std::pair<std::int64_t, std::string>> drained = {{39, "VKT5\r\n"},
+                                                                       {40, "VKT5\r\nVK"}};
+    EXPECT_EQ(received, drained);
+    EXPECT_TRUE(com3.queue.empty());
+    EXPECT_TRUE(r.state.rxBuffer.empty());
+
+    // Tick 42 takes the clean identification of tick 41, tick 43 answers it.
+    r.until(AwaitAnswer, 60);
+    const auto sends = r.ports.callsOf(PortOp::Send);
+    ASSERT_FALSE(sends.empty());
+    EXPECT_EQ(sends.front().tick, 43);
+    EXPECT_EQ(sends.front().text, "Y");
+    EXPECT_EQ(r.state.unitVersion, "V1.001");
 }
 
 TEST(Sequencer, PercentagesFollowTheLinesSent) {
