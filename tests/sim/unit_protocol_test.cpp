@@ -333,7 +333,8 @@ TEST(UnitProtocolTest, DelaysHoldTheirAnswers) {
     behaviour.recordDelay = ms(20);
     behaviour.replyLatency = ms(16);
     UnitDriver driver(behaviour);
-    driver.at(ms(0));
+    EXPECT_EQ(driver.at(ms(15)), "");
+    EXPECT_EQ(driver.at(ms(16)), "VKT5\r\n");
     const auto answerAfter = [&driver](std::string_view bytes, std::int64_t wait,
                                        const std::string& expected) {
         driver.send(bytes);
@@ -346,6 +347,26 @@ TEST(UnitProtocolTest, DelaysHoldTheirAnswers) {
     answerAfter("Y", 16, "E or P?\r\n");
     answerAfter("P", 16, "*");
     answerAfter(smallImageLines()[0] + "\r\n", 36, "*");
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
+}
+
+// An adapter holding the unit's bytes delivers identification lines that left the unit before
+// the program's "Y" after it: the program sees "VKT5" again before the version line.
+TEST(UnitProtocolTest, LatencyDeliversIdentificationLinesSentBeforeTheAnswerAfterIt) {
+    UnitBehaviour behaviour;
+    behaviour.identInterval = ms(10);
+    behaviour.replyLatency = ms(20);
+    UnitDriver driver(behaviour);
+    EXPECT_EQ(driver.at(ms(19)), "");
+    EXPECT_EQ(driver.at(ms(20)), "VKT5\r\n");  // left the unit at 0
+    // The program answers at once; the line of 10 is still in the adapter, and the unit sent
+    // another at 20, just before the "Y" reached it at 21.
+    driver.at(ms(21));
+    EXPECT_EQ(driver.send("Y"), "");
+    EXPECT_EQ(driver.at(ms(30)), "VKT5\r\n");
+    EXPECT_EQ(driver.at(ms(40)), "VKT5\r\n");
+    EXPECT_EQ(driver.at(ms(41)), "VKT5 V1.001\r\n");
+    EXPECT_EQ(driver.after(ms(1000)), "");
     EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
 }
 

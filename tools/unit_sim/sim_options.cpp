@@ -19,7 +19,9 @@ terminal's device path; point VKT5_PORTS at it (or at --link).
   --version-no-v         drop the "V" of the first " V" in the version line
   --erase-delay MS       wait this long after "E" before "Erased" (default 0)
   --record-delay MS      wait this long after each record before the prompt (default 0)
-  --reply-latency MS     hold every answer this long, like a USB adapter (default 0)
+  --reply-latency MS     hold every byte the unit sends this long, like a USB adapter
+                         (identification lines too: some sent before the program's "Y"
+                         arrive after it, ahead of the version line) (default 0)
   --baud-pace            pace both directions as a 57600 8N1 line (about 173.6 us per byte)
 faults:
   --silent               never send anything

@@ -89,6 +89,9 @@ UnitProtocol::UnitProtocol(UnitBehaviour behaviour, SimTime start)
       nextNoise_(start + behaviour_.identInterval / 2) {}
 
 void UnitProtocol::receive(std::string_view bytes, SimTime now) {
+    // The unit's own timers run first: an identification line due before these bytes arrived
+    // was already on its way.
+    advance(now);
     for (const char byte : bytes) {
         if (state_ == UnitState::HungUp) {
             return;
@@ -281,7 +284,7 @@ void UnitProtocol::prompt(SimTime now, SimTime delay) {
 }
 
 void UnitProtocol::answer(std::string bytes, SimTime now, SimTime delay, bool withNoise) {
-    SimTime due = now + delay + behaviour_.replyLatency;
+    SimTime due = now + delay;
     if (withNoise && behaviour_.noise) {
         schedule(due, std::string(NOISE_LINE));
         due += behaviour_.noiseGap;
@@ -291,8 +294,9 @@ void UnitProtocol::answer(std::string bytes, SimTime now, SimTime delay, bool wi
 }
 
 void UnitProtocol::schedule(SimTime due, std::string bytes) {
-    // Never let a later answer overtake an earlier one.
-    due = std::max(due, lastDue_);
+    // The adapter holds everything the unit says, its unprompted identification lines included,
+    // and never lets a later byte overtake an earlier one.
+    due = std::max(due + behaviour_.replyLatency, lastDue_);
     lastDue_ = due;
     outbox_.push_back({due, std::move(bytes)});
 }

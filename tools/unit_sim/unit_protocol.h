@@ -49,7 +49,7 @@ struct UnitBehaviour {
     SimTime identInterval = std::chrono::milliseconds(100);
     SimTime eraseDelay{0};
     SimTime recordDelay{0};
-    SimTime replyLatency{0};
+    SimTime replyLatency{0};  // held before reaching the program: every byte the unit sends
     // A noise line halfway between identification lines, and one this long before each
     // "E or P?", "Erased" and "*".
     bool noise = false;
@@ -108,7 +108,8 @@ class UnitProtocol {
 
     explicit UnitProtocol(UnitBehaviour behaviour, SimTime start = SimTime{0});
 
-    // Bytes that the program wrote, as they arrive at `now`.
+    // Bytes that the program wrote, as they arrive at `now`; runs the unit's timers up to `now`
+    // first.
     void receive(std::string_view bytes, SimTime now);
     // Runs the unit's own timers (identification and noise lines) up to `now`.
     void advance(SimTime now);
