@@ -187,6 +187,7 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
                                                   "--noise-gap",
                                                   "20",
                                                   "--star-crlf",
+                                                  "--stray-before-prompt",
                                                   "--echo",
                                                   "--done-after",
                                                   "5",
@@ -223,6 +224,7 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
     EXPECT_TRUE(o.unit.noise);
     EXPECT_EQ(o.unit.noiseGap, ms(20));
     EXPECT_TRUE(o.unit.starCrLf);
+    EXPECT_TRUE(o.unit.strayBeforePrompt);
     EXPECT_TRUE(o.unit.echo);
     EXPECT_TRUE(o.unit.silent);
     EXPECT_EQ(o.unit.doneAfter, 5u);

@@ -289,30 +289,58 @@ TEST(UnitProtocolTest, StreamGarbageNeverEndsALineAndKeepsItsRate) {
     EXPECT_EQ(driver.unit.tally().protocolErrors, 1u);
 }
 
-TEST(UnitProtocolTest, StarCrLfAndEchoShapeThePrompt) {
+// Everything the unit says at one moment leaves in one takeDue(), which the simulator writes to
+// the terminal in one write: the echo, noise and stray bytes share the write of their prompt.
+TEST(UnitProtocolTest, PromptShapes) {
     const std::string record = smallImageLines()[0];
+    const std::string stray(STRAY_BYTES);
     struct Case {
         bool starCrLf;
         bool echo;
+        bool stray;
+        bool noise;  // with a gap of 0
         std::string afterP;
         std::string afterRecord;
     };
     const std::vector<Case> cases = {
-        {true, false, "*\r\n", "*\r\n"},
-        {false, true, "*", record + "\r\n*"},
-        {true, true, "*\r\n", record + "\r\n*\r\n"},
+        {true, false, false, false, "*\r\n", "*\r\n"},
+        {false, true, false, false, "*", record + "\r\n*"},
+        {true, true, false, false, "*\r\n", record + "\r\n*\r\n"},
+        {false, false, true, false, stray + "*", stray + "*"},
+        {true, false, true, false, stray + "*\r\n", stray + "*\r\n"},
+        {false, true, true, true, NOISE + stray + "*", record + "\r\n" + NOISE + stray + "*"},
     };
     for (const Case& c : cases) {
         UnitBehaviour behaviour;
         behaviour.starCrLf = c.starCrLf;
         behaviour.echo = c.echo;
+        behaviour.strayBeforePrompt = c.stray;
+        behaviour.noise = c.noise;
+        behaviour.noiseGap = ms(0);
         UnitDriver driver(behaviour);
-        const std::string opening = driver.reachProgramming();
-        EXPECT_TRUE(opening.ends_with("E or P?\r\n" + c.afterP)) << opening;
-        driver.after(ms(1));
+        driver.at(ms(0));
+        for (const char letter : std::string_view("YYEY")) {
+            driver.send(std::string(1, letter));
+        }
+        EXPECT_EQ(driver.send("P"), c.afterP);
         EXPECT_EQ(driver.send(record + "\r\n"), c.afterRecord);
         EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
     }
+}
+
+TEST(UnitProtocolTest, NoiseWithNoGapSharesTheWriteOfEveryAwaitedLine) {
+    UnitBehaviour behaviour;
+    behaviour.noise = true;
+    behaviour.noiseGap = ms(0);
+    UnitDriver driver(behaviour);
+    driver.at(ms(0));
+    EXPECT_EQ(driver.send("Y"), "VKT5 V1.001\r\n");
+    for (const auto& [letter, line] : std::vector<std::pair<std::string, std::string>>{
+             {"Y", "E or P?\r\n"}, {"E", "Erased\r\n"}, {"Y", "E or P?\r\n"}, {"P", "*"}}) {
+        EXPECT_EQ(driver.send(letter), NOISE + line) << letter;
+    }
+    EXPECT_EQ(driver.send(smallImageLines()[0] + "\r\n"), NOISE + "*");
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
 }
 
 TEST(UnitProtocolTest, EchoGoesOutAtOnceAndThePromptAfterTheRecordDelay) {

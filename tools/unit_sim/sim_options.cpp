@@ -34,10 +34,12 @@ faults:
   --hangup-after N       close the terminal instead of the prompt for record N+1
   --noise                noise line (NUL DEL "~junk" CR LF) halfway between identification
                          lines and --noise-gap before each "E or P?", "Erased" and "*"
-  --noise-gap MS         (default 50)
+  --noise-gap MS         (default 50; 0 puts the noise line in the same write as the line)
   --star-crlf            prompt with "*" CR LF instead of a bare "*"
+  --stray-before-prompt  put NUL "#" (no line end) just before every "*", in the same write
   --echo                 send each record line back (with CR LF) at once, before its prompt;
-                         without a --record-delay both usually arrive in one read
+                         without a --record-delay both go out in one write. The single-letter
+                         answers are not echoed (an echoed letter would run into the next line)
 results:
   --report PATH          key: value lines (records_received, bad_records, protocol_errors, ...)
   --flash-hex PATH       the programmed flash as Intel HEX
@@ -81,6 +83,7 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
         {"--stream-garbage", [&] { unit.streamGarbage = true; }},
         {"--noise", [&] { unit.noise = true; }},
         {"--star-crlf", [&] { unit.starCrLf = true; }},
+        {"--stray-before-prompt", [&] { unit.strayBeforePrompt = true; }},
         {"--echo", [&] { unit.echo = true; }},
         {"--version-lower", [&] { lower = true; }},
         {"--version-no-v", [&] { noV = true; }},

@@ -280,7 +280,9 @@ void UnitProtocol::prompt(SimTime now, SimTime delay) {
         }
         return;
     }
-    answer(behaviour_.starCrLf ? "*\r\n" : "*", now, delay, true);
+    std::string star = behaviour_.strayBeforePrompt ? std::string(STRAY_BYTES) : std::string();
+    star += behaviour_.starCrLf ? "*\r\n" : "*";
+    answer(std::move(star), now, delay, true);
 }
 
 void UnitProtocol::answer(std::string bytes, SimTime now, SimTime delay, bool withNoise) {

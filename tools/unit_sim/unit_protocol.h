@@ -37,6 +37,11 @@ using SimTime = std::chrono::nanoseconds;
 // that a receiver that frames by CR LF can drop it on its own.
 inline constexpr std::string_view NOISE_LINE{"\0\x7f~junk\r\n", 9};
 
+// What --stray-before-prompt puts in front of every "*": bytes that form no line (a NUL, as a
+// line glitch makes, and a character that is not a line end), so that a receiver has to tell
+// a prompt from the tail of unfinished text.
+inline constexpr std::string_view STRAY_BYTES{"\0#", 2};
+
 // What --stream-garbage sends, over and over: printable text with no CR, no LF and no "*", so
 // that nothing in it can ever complete a line or pass for a prompt.
 inline constexpr std::string_view GARBAGE_TEXT{
@@ -59,6 +64,10 @@ struct UnitBehaviour {
     bool streamGarbage = false;
     std::uint64_t garbageRate = 5760;  // bytes per second; what a 57600 8N1 line carries
     bool starCrLf = false;
+    bool strayBeforePrompt = false;
+    // Echoes record lines, not the single-letter answers: the boot loader reads a letter as a
+    // menu key, and an echoed letter would run into the line after it, which no program could
+    // then read as "E or P?".
     bool echo = false;
     std::optional<std::uint64_t> doneAfter;
     std::optional<std::uint64_t> silentAfter;
