@@ -196,6 +196,8 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
                                                   "--hangup-after",
                                                   "0",
                                                   "--silent-after-ident",
+                                                  "--hangup-at-question",
+                                                  "1500",
                                                   "--stream-garbage",
                                                   "--garbage-rate=200000",
                                                   "--report",
@@ -231,6 +233,7 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
     EXPECT_EQ(o.unit.silentAfter, 6u);
     EXPECT_EQ(o.unit.hangupAfter, 0u);
     EXPECT_TRUE(o.unit.silentAfterIdent);
+    EXPECT_EQ(o.unit.hangupAtQuestion, ms(1500));
     EXPECT_TRUE(o.unit.streamGarbage);
     EXPECT_EQ(o.unit.garbageRate, 200000u);
     EXPECT_EQ(o.reportPath, "r.txt");
@@ -249,6 +252,7 @@ TEST(SimOptionsTest, DefaultsAndUsageErrors) {
     EXPECT_EQ(defaults.options->unit.versionLine, "VKT5 V1.001");
     EXPECT_EQ(defaults.options->unit.identInterval, ms(100));
     EXPECT_FALSE(defaults.options->unit.doneAfter);
+    EXPECT_FALSE(defaults.options->unit.hangupAtQuestion);
     EXPECT_FALSE(defaults.options->exitAfter);
     EXPECT_EQ(defaults.options->unit.garbageRate, 5760u);
 

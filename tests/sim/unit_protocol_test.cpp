@@ -235,6 +235,35 @@ TEST(UnitProtocolTest, PromptFaultsActAfterNRecords) {
     }
 }
 
+TEST(UnitProtocolTest, HangupAtQuestionCountsFromTheVersionLineLeavingTheAdapter) {
+    struct Case {
+        std::int64_t latency;
+        std::int64_t confirmAt;  // when the program's "Y" arrives; the version line left at
+                                 // 10 + latency
+        bool hungUp;
+    };
+    for (const Case& c :
+         {Case{0, 309, false}, Case{0, 310, true}, Case{16, 325, false}, Case{16, 326, true}}) {
+        UnitBehaviour behaviour;
+        behaviour.replyLatency = ms(c.latency);
+        behaviour.hangupAtQuestion = ms(300);
+        UnitDriver driver(behaviour);
+        std::string said = driver.at(ms(10));
+        said += driver.send("Y");
+        said += driver.at(ms(10 + c.latency));
+        EXPECT_EQ(said, "VKT5\r\nVKT5 V1.001\r\n");
+        EXPECT_EQ(driver.unit.nextDue(), ms(310 + c.latency));
+        driver.at(ms(c.confirmAt));
+        std::string answer = driver.send("Y");
+        answer += driver.after(ms(100));
+        EXPECT_EQ(driver.unit.hangupRequested(), c.hungUp) << c.confirmAt;
+        EXPECT_EQ(answer, c.hungUp ? "" : "E or P?\r\n") << c.confirmAt;
+        // Once confirmed, the question is over.
+        EXPECT_EQ(driver.after(ms(10'000)), "");
+        EXPECT_EQ(driver.unit.hangupRequested(), c.hungUp);
+    }
+}
+
 TEST(UnitProtocolTest, SilentUnitSaysNothingAndCountsWhatItGets) {
     UnitBehaviour behaviour;
     behaviour.silent = true;

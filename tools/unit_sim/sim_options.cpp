@@ -32,6 +32,9 @@ faults:
                          ever, in 10 ms steps
   --garbage-rate N       bytes per second of --stream-garbage (default 5760, a 57600 line full)
   --hangup-after N       close the terminal instead of the prompt for record N+1
+  --hangup-at-question MS
+                         close the terminal MS ms after the version line went out, while the
+                         unit waits for the "Y" that confirms the upgrade (unplugged)
   --noise                noise line (NUL DEL "~junk" CR LF) halfway between identification
                          lines and --noise-gap before each "E or P?", "Erased" and "*"
   --noise-gap MS         (default 50; 0 puts the noise line in the same write as the line)
@@ -96,6 +99,11 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
             field = std::chrono::milliseconds(static_cast<std::int64_t>(value));
         };
     };
+    const auto optionalMs = [](std::optional<SimTime>& field) {
+        return [&field](std::uint64_t value) {
+            field = std::chrono::milliseconds(static_cast<std::int64_t>(value));
+        };
+    };
     const auto count = [](std::optional<std::uint64_t>& field) {
         return [&field](std::uint64_t value) { field = value; };
     };
@@ -111,6 +119,7 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
         {"--done-after", count(unit.doneAfter)},
         {"--silent-after", count(unit.silentAfter)},
         {"--hangup-after", count(unit.hangupAfter)},
+        {"--hangup-at-question", optionalMs(unit.hangupAtQuestion)},
         {"--garbage-rate", [&](std::uint64_t value) { unit.garbageRate = value; }},
         {"--exit-after-ms",
          [&](std::uint64_t value) {

@@ -126,6 +126,9 @@ void UnitProtocol::receiveByte(char byte, SimTime now) {
                 }
                 answer(behaviour_.versionLine + "\r\n", now, SimTime{0}, false);
                 state_ = UnitState::AwaitConfirm;
+                if (behaviour_.hangupAtQuestion) {
+                    hangupAt_ = lastDue_ + *behaviour_.hangupAtQuestion;
+                }
                 return;
             }
             break;
@@ -262,9 +265,7 @@ void UnitProtocol::applyRecord(const std::string& line) {
 void UnitProtocol::prompt(SimTime now, SimTime delay) {
     const std::uint64_t records = tally_.recordsReceived;
     if (behaviour_.hangupAfter && *behaviour_.hangupAfter == records) {
-        log(now, "hanging up after " + std::to_string(records) + " records");
-        state_ = UnitState::HungUp;
-        outbox_.clear();
+        hangUp(now, "after " + std::to_string(records) + " records");
         return;
     }
     if (behaviour_.doneAfter && *behaviour_.doneAfter == records) {
@@ -303,7 +304,17 @@ void UnitProtocol::schedule(SimTime due, std::string bytes) {
     outbox_.push_back({due, std::move(bytes)});
 }
 
+void UnitProtocol::hangUp(SimTime now, const std::string& why) {
+    log(now, "hanging up " + why);
+    state_ = UnitState::HungUp;
+    outbox_.clear();
+}
+
 void UnitProtocol::advance(SimTime now) {
+    if (state_ == UnitState::AwaitConfirm && hangupAt_ && now >= *hangupAt_) {
+        hangUp(now, "at the question");
+        return;
+    }
     if (state_ == UnitState::Streaming) {
         streamGarbage(now);
         return;
@@ -370,6 +381,9 @@ std::optional<SimTime> UnitProtocol::nextDue() const {
     }
     if (state_ == UnitState::Streaming) {
         next = next ? std::min(*next, nextGarbage_) : nextGarbage_;
+    }
+    if (state_ == UnitState::AwaitConfirm && hangupAt_) {
+        next = next ? std::min(*next, *hangupAt_) : *hangupAt_;
     }
     return next;
 }

@@ -72,6 +72,9 @@ struct UnitBehaviour {
     std::optional<std::uint64_t> doneAfter;
     std::optional<std::uint64_t> silentAfter;
     std::optional<std::uint64_t> hangupAfter;
+    // The port goes away this long after the version line went out, unless the "Y" that
+    // confirms the upgrade came first: the unit unplugged while the user is asked.
+    std::optional<SimTime> hangupAtQuestion;
 };
 
 // The version line as the unit will send it, after --version-no-v and --version-lower.
@@ -89,7 +92,7 @@ enum class UnitState {
     Done,              // said "Done" instead of a prompt
     Streaming,         // --stream-garbage: text without line ends, for ever
     Mute,              // --silent-after: takes records but never prompts again
-    HungUp,            // --hangup-after: the port is gone
+    HungUp,            // --hangup-after, --hangup-at-question: the port is gone
 };
 
 const char* unitStateName(UnitState state);
@@ -151,6 +154,7 @@ class UnitProtocol {
     void answer(std::string bytes, SimTime now, SimTime delay, bool withNoise);
     void prompt(SimTime now, SimTime delay);
     void schedule(SimTime due, std::string bytes);
+    void hangUp(SimTime now, const std::string& why);
     void streamGarbage(SimTime now);
     void protocolError(std::string what, SimTime now);
     void note(std::string what);
@@ -165,6 +169,7 @@ class UnitProtocol {
     SimTime replyDue_;  // the unit's last answer goes out at this time
     SimTime nextIdent_;
     SimTime nextNoise_;
+    std::optional<SimTime> hangupAt_;
     SimTime nextGarbage_{0};
     std::uint64_t garbageSteps_ = 0;
     std::size_t garbageAt_ = 0;  // where in GARBAGE_TEXT the next byte comes from
