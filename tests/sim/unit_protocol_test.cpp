@@ -452,6 +452,131 @@ TEST(UnitProtocolTest, NoiseLinesFallBetweenIdentificationLinesAndBeforePrompts)
     EXPECT_EQ(NOISE, std::string("\0\x7f~junk\r\n", 9));
 }
 
+// Every way a boot-up ends, then a fresh boot loader after --power-up-after, counted from the
+// unit's last byte; the fault was the first boot-up's only, so the second takes a whole upload.
+TEST(UnitProtocolTest, BootsAfreshAfterEveryWayOfEnding) {
+    constexpr int ONLY_Y = -1;   // the program only answers the identification
+    constexpr int NOTHING = -2;  // the program never writes
+    struct Case {
+        const char* name;
+        void (*fault)(UnitBehaviour&);
+        int records;  // records the program sends the first boot-up
+        UnitState ended;
+        std::int64_t quiet;  // ms from the program's last write to the unit's last byte
+    };
+    const std::vector<Case> cases = {
+        {"completed", [](UnitBehaviour&) {}, 5, UnitState::Finished, 20},
+        {"done", [](UnitBehaviour& b) { b.doneAfter = 2; }, 2, UnitState::Done, 20},
+        {"silent after", [](UnitBehaviour& b) { b.silentAfter = 2; }, 2, UnitState::Mute, 0},
+        {"hang-up after", [](UnitBehaviour& b) { b.hangupAfter = 2; }, 2, UnitState::HungUp, 0},
+        {"silent after ident", [](UnitBehaviour& b) { b.silentAfterIdent = true; }, ONLY_Y,
+         UnitState::Silent, 0},
+        {"streaming", [](UnitBehaviour& b) { b.streamGarbage = true; }, ONLY_Y,
+         UnitState::Streaming, 0},
+        {"unplugged at the question", [](UnitBehaviour& b) { b.hangupAtQuestion = ms(300); },
+         ONLY_Y, UnitState::HungUp, 300},
+        {"silent", [](UnitBehaviour& b) { b.silent = true; }, NOTHING, UnitState::Silent, 0},
+    };
+    const std::vector<std::string> lines = smallImageLines();
+    for (const Case& c : cases) {
+        UnitBehaviour behaviour;
+        behaviour.recordDelay = ms(20);
+        behaviour.powerUpAfter = ms(500);
+        c.fault(behaviour);
+        UnitDriver driver(behaviour);
+        driver.at(ms(0));
+        if (c.records == ONLY_Y) {
+            driver.send("Y");
+        } else if (c.records >= 0) {
+            driver.reachProgramming();
+            for (int i = 0; i < c.records; ++i) {
+                driver.after(ms(20));
+                driver.send(lines[static_cast<std::size_t>(i)] + "\r\n");
+            }
+        }
+        const SimTime lastWrite = driver.now;
+        while (!driver.unit.ended() && driver.now < ms(5'000)) {
+            driver.after(ms(1));
+        }
+        EXPECT_EQ(driver.unit.state(), c.ended) << c.name;
+        const SimTime bootAt = lastWrite + ms(c.quiet) + ms(500);
+        ASSERT_EQ(driver.unit.powerUpTime(), bootAt) << c.name;
+        driver.at(bootAt - SimTime{1});
+        EXPECT_EQ(driver.unit.boots(), 1u) << c.name;
+        EXPECT_EQ(driver.at(bootAt), "VKT5\r\n") << c.name;
+        EXPECT_EQ(driver.unit.boots(), 2u) << c.name;
+        EXPECT_EQ(driver.unit.hangUps(), c.ended == UnitState::HungUp ? 1u : 0u) << c.name;
+
+        driver.reachProgramming();
+        for (const std::string& line : lines) {
+            driver.after(ms(20));
+            driver.send(line + "\r\n");
+        }
+        EXPECT_EQ(driver.unit.state(), UnitState::Finished) << c.name;
+        EXPECT_EQ(driver.unit.tally().recordsReceived, lines.size()) << c.name;
+        EXPECT_EQ(driver.unit.tally().protocolErrors, 0u) << c.name;
+        EXPECT_EQ(driver.unit.flash().memory().size(), 20u) << c.name;
+        EXPECT_EQ(driver.unit.flash().rewrittenBytes(), 0u) << c.name;
+        EXPECT_EQ(driver.unit.unitsUpgraded(), c.ended == UnitState::Finished ? 2u : 1u) << c.name;
+        const std::vector<BootSummary> boots = driver.unit.bootSummaries();
+        ASSERT_EQ(boots.size(), 2u) << c.name;
+        EXPECT_EQ(boots[0].state, c.ended) << c.name;
+        EXPECT_EQ(boots[1].recordsReceived, lines.size()) << c.name;
+    }
+}
+
+TEST(UnitProtocolTest, FlashOutlivesAPowerUpUntilTheNextErase) {
+    UnitDriver driver;
+    driver.reachProgramming();
+    for (const std::string& line : smallImageLines()) {
+        driver.send(line + "\r\n");
+    }
+    const HexMemory programmed = driver.unit.flash().memory();
+    ASSERT_EQ(programmed.size(), 20u);
+    // Without --power-up-after the unit stays finished until it is powered up by hand.
+    EXPECT_EQ(driver.unit.powerUpTime(), std::nullopt);
+    driver.after(ms(1000));
+    driver.unit.powerUp(driver.now);
+    EXPECT_EQ(driver.at(driver.now), "VKT5\r\n");
+    driver.send("Y");
+    driver.send("Y");
+    EXPECT_EQ(driver.unit.flash().memory(), programmed);
+    EXPECT_FALSE(driver.unit.tally().erased);
+    driver.send("E");
+    EXPECT_TRUE(driver.unit.flash().memory().empty());
+}
+
+TEST(UnitProtocolTest, UnitsLimitTheBootUpsAndFaultsRepeatOnlyWhenAsked) {
+    for (const bool everyUnit : {false, true}) {
+        UnitBehaviour behaviour;
+        behaviour.hangupAfter = 0;
+        behaviour.powerUpAfter = ms(100);
+        behaviour.maxBoots = 3;
+        behaviour.faultEveryUnit = everyUnit;
+        UnitDriver driver(behaviour);
+        for (std::uint64_t boot = 1; boot <= 3; ++boot) {
+            EXPECT_EQ(driver.unit.boots(), boot);
+            driver.reachProgramming();
+            if (boot == 1 || everyUnit) {
+                EXPECT_EQ(driver.unit.state(), UnitState::HungUp) << boot;
+            } else {
+                for (const std::string& line : smallImageLines()) {
+                    driver.send(line + "\r\n");
+                }
+                EXPECT_EQ(driver.unit.state(), UnitState::Finished) << boot;
+            }
+            driver.after(ms(100));
+        }
+        EXPECT_EQ(driver.unit.boots(), 3u);
+        EXPECT_EQ(driver.unit.powerUpTime(), std::nullopt);
+        EXPECT_FALSE(driver.unit.canPowerUp());
+        driver.unit.powerUp(driver.now);
+        EXPECT_EQ(driver.unit.boots(), 3u);
+        EXPECT_EQ(driver.unit.hangUps(), everyUnit ? 3u : 1u);
+        EXPECT_EQ(driver.unit.unitsUpgraded(), everyUnit ? 0u : 2u);
+    }
+}
+
 TEST(UnitProtocolTest, VersionLineShapes) {
     struct Case {
         bool withoutV;

@@ -43,13 +43,30 @@ faults:
   --echo                 send each record line back (with CR LF) at once, before its prompt;
                          without a --record-delay both go out in one write. The single-letter
                          answers are not echoed (an echoed letter would run into the next line)
+power-ups:
+  --power-up-after MS    once the unit has ended (end-of-file record taken, Done, silent,
+                         streaming, hung up), boot a fresh boot loader MS ms after its last
+                         byte went out: after a hang-up on a new terminal (--link is renamed
+                         over to point at it; until then it points at the closed one), else on
+                         the same one. The flash persists until the next "E"
+  --units N              at most N boot-ups in all, the first included (default: no limit);
+                         after the last one the simulator ends as without power-ups
+  --fault-every-unit     the faults that end a boot-up (--silent, --silent-after-ident,
+                         --stream-garbage, --done-after, --silent-after, --hangup-after,
+                         --hangup-at-question) apply to every boot-up, not only the first;
+                         the others (latency, delays, noise, stray bytes, echo) always do
+  SIGUSR1                boot a fresh boot loader now, whatever the unit is doing (as a
+                         power cycle; counts against --units)
 results:
   --report PATH          key: value lines (records_received, bad_records, protocol_errors, ...)
+                         of the last boot-up; boot_ups, units (boot-ups that took the
+                         end-of-file record) and one "boot: N STATE records=.." line each
   --flash-hex PATH       the programmed flash as Intel HEX
   --flash-bin PATH       the programmed flash as one binary, lowest to highest address
   --compare-image PATH   add flash_matches_image and records_in_order against this image
 ending:
-  --exit-after-eof       exit (status 0) 200 ms after answering the end-of-file record
+  --exit-after-eof       exit (status 0) 200 ms after answering the end-of-file record, when no
+                         power-up is to follow
   --exit-on-close        exit (status 0) when the program closes the port after "P"
   --exit-after-ms N      exit (status 3) after N ms whatever happens
   --verbose              trace the dialogue on standard error
@@ -91,6 +108,7 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
         {"--version-lower", [&] { lower = true; }},
         {"--version-no-v", [&] { noV = true; }},
         {"--exit-after-eof", [&] { options.exitAfterEof = true; }},
+        {"--fault-every-unit", [&] { unit.faultEveryUnit = true; }},
         {"--exit-on-close", [&] { options.exitOnClose = true; }},
         {"--verbose", [&] { options.verbose = true; }},
     };
@@ -120,6 +138,8 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
         {"--silent-after", count(unit.silentAfter)},
         {"--hangup-after", count(unit.hangupAfter)},
         {"--hangup-at-question", optionalMs(unit.hangupAtQuestion)},
+        {"--power-up-after", optionalMs(unit.powerUpAfter)},
+        {"--units", count(unit.maxBoots)},
         {"--garbage-rate", [&](std::uint64_t value) { unit.garbageRate = value; }},
         {"--exit-after-ms",
          [&](std::uint64_t value) {
@@ -172,6 +192,9 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
     }
     if (unit.identInterval <= SimTime{0}) {
         return {std::nullopt, "--ident-interval must be at least 1 ms"};
+    }
+    if (unit.maxBoots == 0u) {
+        return {std::nullopt, "--units must be at least 1"};
     }
     if (unit.garbageRate == 0) {
         return {std::nullopt, "--garbage-rate must be at least 1 byte per second"};

@@ -80,13 +80,105 @@ SimTime nextBeat(SimTime beat, SimTime interval, SimTime now) {
 
 }  // namespace
 
+UnitBehaviour withoutEndingFaults(UnitBehaviour behaviour) {
+    behaviour.silent = false;
+    behaviour.silentAfterIdent = false;
+    behaviour.streamGarbage = false;
+    behaviour.doneAfter.reset();
+    behaviour.silentAfter.reset();
+    behaviour.hangupAfter.reset();
+    behaviour.hangupAtQuestion.reset();
+    return behaviour;
+}
+
 UnitProtocol::UnitProtocol(UnitBehaviour behaviour, SimTime start)
-    : behaviour_(std::move(behaviour)),
-      state_(behaviour_.silent ? UnitState::Silent : UnitState::Identifying),
-      lastDue_(start),
-      replyDue_(start),
-      nextIdent_(start),
-      nextNoise_(start + behaviour_.identInterval / 2) {}
+    : given_(std::move(behaviour)), behaviour_(given_) {
+    boot(start);
+}
+
+void UnitProtocol::boot(SimTime now) {
+    state_ = behaviour_.silent ? UnitState::Silent : UnitState::Identifying;
+    std::vector<std::string> notes = std::move(tally_.notes);
+    tally_ = UnitTally{};
+    tally_.notes = std::move(notes);
+    outbox_.clear();
+    lastDue_ = replyDue_ = nextIdent_ = now;
+    nextNoise_ = now + behaviour_.identInterval / 2;
+    nextGarbage_ = now;
+    garbageSteps_ = 0;
+    garbageAt_ = 0;
+    line_.clear();
+    lineOverflow_ = false;
+    recordLines_.clear();
+    hangupAt_.reset();
+    endedAt_.reset();
+    markEnd(now);
+}
+
+void UnitProtocol::powerUp(SimTime now) {
+    if (!canPowerUp()) {
+        return;
+    }
+    past_.push_back(summary());
+    behaviour_ = given_.faultEveryUnit ? given_ : withoutEndingFaults(given_);
+    boot(now);
+    log(now, "powered up: boot-up " + std::to_string(boots()));
+}
+
+bool UnitProtocol::canPowerUp() const {
+    return !given_.maxBoots || boots() < *given_.maxBoots;
+}
+
+bool UnitProtocol::ended() const {
+    switch (state_) {
+        case UnitState::Identifying:
+        case UnitState::AwaitConfirm:
+        case UnitState::AwaitChoice:
+        case UnitState::AwaitErasedReply:
+        case UnitState::Programming:
+            return false;
+        case UnitState::Silent:
+        case UnitState::Streaming:
+        case UnitState::Finished:
+        case UnitState::Done:
+        case UnitState::Mute:
+        case UnitState::HungUp:
+            return true;
+    }
+    return false;
+}
+
+// Called after everything that can end the unit, once its last words are scheduled.
+void UnitProtocol::markEnd(SimTime now) {
+    if (ended() && !endedAt_) {
+        endedAt_ = std::max(now, lastDue_);
+    }
+}
+
+std::optional<SimTime> UnitProtocol::powerUpTime() const {
+    if (!endedAt_ || !behaviour_.powerUpAfter || !canPowerUp()) {
+        return std::nullopt;
+    }
+    return *endedAt_ + *behaviour_.powerUpAfter;
+}
+
+BootSummary UnitProtocol::summary() const {
+    return {state_, tally_.recordsReceived, tally_.erased, tally_.eofSeen};
+}
+
+std::vector<BootSummary> UnitProtocol::bootSummaries() const {
+    std::vector<BootSummary> all = past_;
+    all.push_back(summary());
+    return all;
+}
+
+std::uint64_t UnitProtocol::unitsUpgraded() const {
+    std::uint64_t upgraded = 0;
+    for (const BootSummary& boot : bootSummaries()) {
+        upgraded += boot.eofSeen ? 1 : 0;
+    }
+    return upgraded;
+}
 
 void UnitProtocol::receive(std::string_view bytes, SimTime now) {
     // The unit's own timers run first: an identification line due before these bytes arrived
@@ -94,11 +186,12 @@ void UnitProtocol::receive(std::string_view bytes, SimTime now) {
     advance(now);
     for (const char byte : bytes) {
         if (state_ == UnitState::HungUp) {
-            return;
+            break;
         }
         ++tally_.bytesReceived;
         receiveByte(byte, now);
     }
+    markEnd(now);
 }
 
 void UnitProtocol::receiveByte(char byte, SimTime now) {
@@ -146,6 +239,7 @@ void UnitProtocol::receiveByte(char byte, SimTime now) {
                 timely();
                 log(now, "erase requested");
                 tally_.erased = true;
+                flash_ = SimFlash{};
                 answer(ERASED_LINE, now, behaviour_.eraseDelay, true);
                 state_ = UnitState::AwaitErasedReply;
                 return;
@@ -307,14 +401,25 @@ void UnitProtocol::schedule(SimTime due, std::string bytes) {
 void UnitProtocol::hangUp(SimTime now, const std::string& why) {
     log(now, "hanging up " + why);
     state_ = UnitState::HungUp;
+    ++hangUps_;
     outbox_.clear();
+    lastDue_ = now;
 }
 
 void UnitProtocol::advance(SimTime now) {
+    if (const auto bootAt = powerUpTime(); bootAt && now >= *bootAt) {
+        powerUp(now);
+    }
     if (state_ == UnitState::AwaitConfirm && hangupAt_ && now >= *hangupAt_) {
         hangUp(now, "at the question");
+        markEnd(now);
         return;
     }
+    runTimers(now);
+    markEnd(now);
+}
+
+void UnitProtocol::runTimers(SimTime now) {
     if (state_ == UnitState::Streaming) {
         streamGarbage(now);
         return;
@@ -385,6 +490,9 @@ std::optional<SimTime> UnitProtocol::nextDue() const {
     if (state_ == UnitState::AwaitConfirm && hangupAt_) {
         next = next ? std::min(*next, *hangupAt_) : *hangupAt_;
     }
+    if (const auto bootAt = powerUpTime()) {
+        next = next ? std::min(*next, *bootAt) : *bootAt;
+    }
     return next;
 }
 
@@ -396,7 +504,8 @@ void UnitProtocol::protocolError(std::string what, SimTime now) {
 
 void UnitProtocol::note(std::string what) {
     if (tally_.notes.size() < MAX_NOTES) {
-        tally_.notes.push_back(std::move(what));
+        tally_.notes.push_back(boots() > 1 ? "boot-up " + std::to_string(boots()) + ": " + what
+                                           : std::move(what));
     }
 }
 

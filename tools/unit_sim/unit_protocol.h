@@ -15,6 +15,15 @@
 //
 // Faults that act on the prompts (done-after, silent-after, hangup-after N) replace the prompt
 // that would invite record N + 1; with N = 0 that is the first "*", the answer to "P".
+//
+// A unit that has ended (end-of-file record taken, "Done", silent, mute, streaming, hung up) can
+// boot again: after powerUpAfter by itself, or whenever powerUp() is called, as often as
+// maxBoots allows. A fresh boot loader starts identifying again; its flash is what the last one
+// left (it erases it on "E"), its tally starts from zero, and the faults that end a boot-up
+// (silent, silent-after-ident, stream-garbage, done-after, silent-after, hangup-after,
+// hangup-at-question) apply to the first boot-up only unless faultEveryUnit is set. What shapes
+// the line (latency, delays, noise, stray bytes, echo, the prompt's and version line's form)
+// stays for every boot-up.
 #pragma once
 
 #include <chrono>
@@ -75,7 +84,14 @@ struct UnitBehaviour {
     // The port goes away this long after the version line went out, unless the "Y" that
     // confirms the upgrade came first: the unit unplugged while the user is asked.
     std::optional<SimTime> hangupAtQuestion;
+    // Boot again this long after the unit has ended and its last byte has gone out.
+    std::optional<SimTime> powerUpAfter;
+    std::optional<std::uint64_t> maxBoots;  // boot-ups in all, the first included
+    bool faultEveryUnit = false;
 };
+
+// The same behaviour without the faults that end a boot-up.
+UnitBehaviour withoutEndingFaults(UnitBehaviour behaviour);
 
 // The version line as the unit will send it, after --version-no-v and --version-lower.
 std::string shapeVersionLine(std::string line, bool withoutV, bool lowerCase);
@@ -111,6 +127,13 @@ struct UnitTally {
     std::vector<std::string> notes;  // the first few problems, for the report
 };
 
+struct BootSummary {
+    UnitState state;
+    std::uint64_t recordsReceived;
+    bool erased;
+    bool eofSeen;
+};
+
 class UnitProtocol {
   public:
     static constexpr std::size_t MAX_NOTES = 20;
@@ -133,6 +156,22 @@ class UnitProtocol {
 
     UnitState state() const { return state_; }
     bool hangupRequested() const { return state_ == UnitState::HungUp; }
+    // How often the unit has hung up so far, over all boot-ups: a caller that sees this change
+    // knows the terminal had to go, even if a new boot-up has followed in the same call.
+    std::uint64_t hangUps() const { return hangUps_; }
+    // Nothing more will come of this boot-up by itself.
+    bool ended() const;
+
+    // A fresh boot loader from `now` on (does nothing beyond maxBoots).
+    void powerUp(SimTime now);
+    bool canPowerUp() const;
+    // When the unit will boot again by itself, if it will.
+    std::optional<SimTime> powerUpTime() const;
+    std::uint64_t boots() const { return past_.size() + 1; }
+    // Every boot-up so far, the current one last.
+    std::vector<BootSummary> bootSummaries() const;
+    // Boot-ups that took the end-of-file record.
+    std::uint64_t unitsUpgraded() const;
     const UnitTally& tally() const { return tally_; }
     const SimFlash& flash() const { return flash_; }
     // Every record line received in Programming, without its CR LF, in arrival order.
@@ -147,6 +186,9 @@ class UnitProtocol {
         std::string bytes;
     };
 
+    void boot(SimTime now);
+    BootSummary summary() const;
+    void markEnd(SimTime now);
     void receiveByte(char byte, SimTime now);
     void receiveRecordByte(char byte, SimTime now, const std::function<void()>& timely);
     void takeRecordLine(std::string line, SimTime now);
@@ -155,21 +197,26 @@ class UnitProtocol {
     void prompt(SimTime now, SimTime delay);
     void schedule(SimTime due, std::string bytes);
     void hangUp(SimTime now, const std::string& why);
+    void runTimers(SimTime now);
     void streamGarbage(SimTime now);
     void protocolError(std::string what, SimTime now);
     void note(std::string what);
     void log(SimTime now, const std::string& what);
 
-    UnitBehaviour behaviour_;
-    UnitState state_;
+    UnitBehaviour given_;      // as asked for: the first boot-up's behaviour
+    UnitBehaviour behaviour_;  // this boot-up's
+    UnitState state_ = UnitState::Identifying;
     UnitTally tally_;
     SimFlash flash_;
     std::deque<Pending> outbox_;
-    SimTime lastDue_;
-    SimTime replyDue_;  // the unit's last answer goes out at this time
-    SimTime nextIdent_;
-    SimTime nextNoise_;
+    SimTime lastDue_{0};
+    SimTime replyDue_{0};  // the unit's last answer goes out at this time
+    SimTime nextIdent_{0};
+    SimTime nextNoise_{0};
     std::optional<SimTime> hangupAt_;
+    std::optional<SimTime> endedAt_;  // when the unit had ended and said its last
+    std::uint64_t hangUps_ = 0;
+    std::vector<BootSummary> past_;
     SimTime nextGarbage_{0};
     std::uint64_t garbageSteps_ = 0;
     std::size_t garbageAt_ = 0;  // where in GARBAGE_TEXT the next byte comes from
