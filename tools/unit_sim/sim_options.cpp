@@ -10,7 +10,8 @@ namespace vkt5::sim {
 const char* const SIM_USAGE = R"(usage: vkt5-unit-sim [options]
 
 Plays a VKT-5 boot loader on a new pseudo-terminal. The first line on standard output is the
-terminal's device path; point VKT5_PORTS at it (or at --link).
+terminal's device path; point VKT5_PORTS at it (or at --link). Each new terminal after a hang-up
+and power-up adds a line with its path.
 
   --link PATH            also make PATH a symbolic link to the device (removed on exit)
   --ident-interval MS    repeat "VKT5" CR LF this often while waiting (default 100)
@@ -64,6 +65,11 @@ results:
   --flash-hex PATH       the programmed flash as Intel HEX
   --flash-bin PATH       the programmed flash as one binary, lowest to highest address
   --compare-image PATH   add flash_matches_image and records_in_order against this image
+  --wire-log PATH        every byte each way, one line per read or write of the terminal:
+                         SECONDS.MICROSECONDS DIRECTION BYTES, seconds since the start,
+                         DIRECTION rx (from the program) or tx (to the program), BYTES
+                         everything after that space to the line end, printable ASCII as is,
+                         \r, \n, and \xNN (upper-case hex) for every other byte and for "\"
 ending:
   --exit-after-eof       exit (status 0) 200 ms after answering the end-of-file record, when no
                          power-up is to follow
@@ -151,6 +157,7 @@ ParsedOptions parseSimOptions(const std::vector<std::string>& args) {
         {"--link", &options.linkPath},          {"--version-line", &unit.versionLine},
         {"--report", &options.reportPath},      {"--flash-hex", &options.flashHexPath},
         {"--flash-bin", &options.flashBinPath}, {"--compare-image", &options.compareImagePath},
+        {"--wire-log", &options.wireLogPath},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
