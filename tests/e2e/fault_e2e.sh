@@ -40,7 +40,7 @@ expect_no_success() {
 raise_window() { xdotool windowactivate --sync "$WID" 2>/dev/null; }
 
 expect_closes() {
-    close_window
+    close_window "${1:-}"
     wait_program 10 "${1:-}"
     expect_eq "$?" 0 "exit status after closing the window"
 }
