@@ -117,7 +117,21 @@ click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
 
 screenshot() { import -window "$WID" "$1" 2>/dev/null; }
 
-close_window() { xdotool windowactivate --sync "$WID" key alt+F4 2>/dev/null; }
+# close_window [TAG]: Alt+F4 to the program's window, as a person closes it. On a loaded machine
+# the key can reach the window before the window manager has made it active, and is then lost;
+# so when the program has not ended within 3 s the key is pressed again (at most three times).
+close_window() {
+    for _ in 1 2 3; do
+        xdotool windowactivate --sync "$WID" key alt+F4 2>/dev/null
+        status_file="$SESSION_DIR/status${1:+-$1}"
+        deadline=$(($(date +%s) + 3))
+        while [ ! -s "$status_file" ] && [ "$(date +%s)" -lt "$deadline" ]; do
+            sleep 0.05
+        done
+        [ -s "$status_file" ] && return 0
+    done
+    return 1
+}
 
 # wait_program SECONDS [TAG]: the program's exit status, or 124 when it is still running.
 wait_program() {
