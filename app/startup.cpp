@@ -45,6 +45,7 @@ void resetRunState(UpgradeState& state) {
     state.silenceShown = 0;
     state.shownLines = -1;
     state.portReports.clear();
+    state.scanNote.clear();
 }
 
 int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDialog& dialog,

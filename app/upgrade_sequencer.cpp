@@ -4,6 +4,7 @@
 #include "firmware/boot_loader_dialogue.h"
 #include "serial/line_receiver.h"
 #include "serial/port_scan.h"
+#include "serial/scan_note.h"
 #include "ui/phase_screens.h"
 
 namespace vkt5 {
@@ -74,6 +75,16 @@ void UpgradeSequencer::tickScan() {
         state_.phase = DrainInput;
     }
     dialog_.setProgressPosition(ID_SCAN_PROGRESS, state_.portNumber);
+    // The note is set once a round, when the last port is done with, so it never flickers.
+    const bool roundDone =
+        state_.unitFound == 0 && state_.portOpen == 0 && state_.portNumber == scanPortCount(state_);
+    if (roundDone) {
+        std::string note = scanNote(state_);
+        if (note != state_.scanNote) {
+            state_.scanNote = std::move(note);
+            dialog_.setControlText(ID_SCAN_NOTE, state_.scanNote);
+        }
+    }
 }
 
 void UpgradeSequencer::tickReadVersion() {
@@ -172,9 +183,11 @@ void UpgradeSequencer::letUnitGo() {
     ports_.closePort(state_.portFile);
     const std::int32_t portNumber = state_.portNumber;
     std::vector<OpenDetail> reports = std::move(state_.portReports);
+    std::string note = std::move(state_.scanNote);
     resetRunState(state_);
     state_.portNumber = portNumber;
     state_.portReports = std::move(reports);
+    state_.scanNote = std::move(note);
 }
 
 void UpgradeSequencer::startOver() {

@@ -97,6 +97,8 @@ struct UpgradeState {
     std::vector<std::string> scanNames;
     // What the scan last found on each port, indexed by portNumber - 1.
     std::vector<OpenDetail> portReports;
+    // The search screen's line on the last round of the scan, as it is shown.
+    std::string scanNote;
 };
 
 }  // namespace vkt5

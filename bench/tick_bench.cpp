@@ -120,7 +120,9 @@ int main(int argc, char** argv) {
     }
     const std::string image = text.str();
 
-    const auto opener = vkt5::makePosixSerialOpener(vkt5::PosixPortMap(options.ports));
+    // The bench runs on ptys of its own: no lock files, so it never writes into /run/lock.
+    const auto opener =
+        vkt5::makePosixSerialOpener({vkt5::PosixPortMap(options.ports), {}, nullptr});
     vkt5::PortRegistry ports(*opener);
     vkt5::bench::NullDialog dialog;
     const auto state = std::make_unique<vkt5::UpgradeState>();

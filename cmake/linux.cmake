@@ -2,6 +2,8 @@
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
 add_library(vkt5_serial_posix STATIC
+    serial/posix_lock_file.cpp
+    serial/posix_modem_lines.cpp
     serial/posix_port_map.cpp
     serial/serial_port_posix.cpp
 )

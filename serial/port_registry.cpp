@@ -130,6 +130,12 @@ std::intptr_t PortRegistry::waitHandle(PortHandle handle) {
     return port == nullptr ? NO_WAIT_HANDLE : port->device->waitHandle();
 }
 
+void PortRegistry::keepSettingsOnClose(PortHandle handle) {
+    if (OpenPort* port = find(handle)) {
+        port->device->keepSettings();
+    }
+}
+
 PortStatus PortRegistry::closePort(PortHandle handle) {
     ports_.erase(handle);
     return PortStatus::Ok;

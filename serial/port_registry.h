@@ -31,6 +31,7 @@ class PortRegistry final : public SerialPortService {
     void pause(std::int32_t milliseconds) override;
     OpenDetail lastOpenDetail() const override { return lastOpen_; }
     std::intptr_t waitHandle(PortHandle handle) override;
+    void keepSettingsOnClose(PortHandle handle) override;
 
   private:
     struct OpenPort {

@@ -82,7 +82,9 @@ void checkIdentification(UpgradeState& state, SerialPortService& ports) {
     }
     portReport(state, state.portNumber).state =
         state.unitFound == 1 ? PortState::Unit : PortState::NoUnit;
-    if (state.unitFound == 0) {
+    if (state.unitFound == 1) {
+        ports.keepSettingsOnClose(state.portFile);
+    } else {
         ports.closePort(state.portFile);
         state.portOpen = 0;
     }

@@ -34,6 +34,9 @@ class SerialDevice {
 
     // See SerialPortService::waitHandle.
     virtual std::intptr_t waitHandle() { return SerialPortService::NO_WAIT_HANDLE; }
+
+    // See SerialPortService::keepSettingsOnClose.
+    virtual void keepSettings() {}
 };
 
 // A failed open says why in `detail.state`; a successful one leaves it NoUnit. `detail.device`

@@ -12,7 +12,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <utility>
+
+#include "serial/posix_lock_file.h"
 
 namespace vkt5 {
 
@@ -53,9 +56,18 @@ int lineErrorCount(const serial_icounter_struct& c) {
     return c.frame + c.overrun + c.buf_overrun;
 }
 
+// What the device held when we opened it, to be put back when we let it go.
+struct FoundSettings {
+    termios line{};
+    std::optional<int> modemLines;   // none where the device has no modem lines
+    std::optional<int> serialFlags;  // the driver's flags, when we changed them
+};
+
 class PosixSerialDevice final : public SerialDevice {
   public:
-    explicit PosixSerialDevice(int fd) : fd_(fd) {
+    PosixSerialDevice(int fd, FoundSettings found, std::shared_ptr<ModemLineControl> modemLines,
+                      PortLockFile lock)
+        : fd_(fd), found_(found), modemLines_(std::move(modemLines)), lock_(std::move(lock)) {
         serial_icounter_struct counters{};
         countersAvailable_ = ::ioctl(fd_, TIOCGICOUNT, &counters) == 0;
         if (countersAvailable_) {
@@ -63,7 +75,11 @@ class PosixSerialDevice final : public SerialDevice {
         }
     }
 
+    // The lock file goes last, with the member: the device is released by then.
     ~PosixSerialDevice() override {
+        if (!keepSettings_) {
+            putBackFoundSettings();
+        }
         ::ioctl(fd_, TIOCNXCL);
         ::flock(fd_, LOCK_UN);
         ::close(fd_);
@@ -154,13 +170,29 @@ class PosixSerialDevice final : public SerialDevice {
 
     std::intptr_t waitHandle() override { return fd_; }
 
+    void keepSettings() override { keepSettings_ = true; }
+
   private:
     PortStatus setDtr(bool on) {
-        int bits = TIOCM_DTR;
-        if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 || notSupported(errno)) {
-            return PortStatus::Ok;
+        const int error =
+            on ? modemLines_->raise(fd_, TIOCM_DTR) : modemLines_->lower(fd_, TIOCM_DTR);
+        return error == 0 || notSupported(error) ? PortStatus::Ok : PortStatus::SystemError;
+    }
+
+    // Line settings first: a speed of 0 there would drop DTR after the modem lines were set.
+    // Failures are ignored; a device that went away has nothing to put back.
+    void putBackFoundSettings() {
+        ::tcsetattr(fd_, TCSANOW, &found_.line);
+        if (found_.modemLines) {
+            modemLines_->set(fd_, *found_.modemLines);
         }
-        return PortStatus::SystemError;
+        if (found_.serialFlags) {
+            serial_struct serial{};
+            if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+                serial.flags = *found_.serialFlags;
+                ::ioctl(fd_, TIOCSSERIAL, &serial);
+            }
+        }
     }
 
     // One read-modify-write of the whole configuration. tcsetattr succeeds when any part of a
@@ -237,6 +269,10 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     int fd_;
+    FoundSettings found_;
+    std::shared_ptr<ModemLineControl> modemLines_;
+    PortLockFile lock_;
+    bool keepSettings_ = false;
     bool countersAvailable_ = false;
     int lineErrorsSeen_ = 0;
 };
@@ -260,10 +296,14 @@ OpenedDevice failed(PortState why, std::string device) {
 
 class PosixSerialOpener final : public SerialDeviceOpener {
   public:
-    explicit PosixSerialOpener(PosixPortMap portMap) : portMap_(std::move(portMap)) {}
+    explicit PosixSerialOpener(PosixOpenerSettings settings) : settings_(std::move(settings)) {
+        if (!settings_.modemLines) {
+            settings_.modemLines = deviceModemLines();
+        }
+    }
 
     OpenedDevice open(std::string_view name) override {
-        const std::optional<std::string> path = portMap_.devicePath(name);
+        const std::optional<std::string> path = settings_.portMap.devicePath(name);
         if (!path) {
             return failed(PortState::Absent, {});
         }
@@ -276,43 +316,65 @@ class PosixSerialOpener final : public SerialDeviceOpener {
         if (!S_ISCHR(info.st_mode)) {
             return failed(PortState::NotTerminal, *path);
         }
+        // A device another program has locked is not even opened: opening a tty can already
+        // raise its modem lines.
+        const std::string lockedPath = lockedPathOf(*path);
+        if (lockedByLiveProcess(settings_.lockDirectories, lockedPath)) {
+            return failed(PortState::InUse, *path);
+        }
         const int fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             return failed(stateForOpenError(errno), *path);
         }
-        if (!::isatty(fd)) {
+        const auto refuse = [&](PortState why) {
             ::close(fd);
-            return failed(PortState::NotTerminal, *path);
+            return failed(why, *path);
+        };
+        if (!::isatty(fd)) {
+            return refuse(PortState::NotTerminal);
         }
         // The lock comes before TIOCEXCL: if someone else holds the device, we leave its
         // exclusive flag alone.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            return failed(PortState::InUse, *path);
+            return refuse(PortState::InUse);
         }
-        termios t{};
-        if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &t) != 0) {
-            ::close(fd);
-            return failed(PortState::InUse, *path);
+        if (::ioctl(fd, TIOCEXCL) != 0) {
+            return refuse(PortState::InUse);
+        }
+        FoundSettings found;
+        if (::tcgetattr(fd, &found.line) != 0) {
+            ::ioctl(fd, TIOCNXCL);
+            return refuse(PortState::Absent);
+        }
+        LockAttempt lock = takePortLock(settings_.lockDirectories, lockedPath);
+        if (lock.inUse) {
+            ::ioctl(fd, TIOCNXCL);
+            return refuse(PortState::InUse);
+        }
+        if (int bits = 0; settings_.modemLines->get(fd, bits) == 0) {
+            found.modemLines = bits;
         }
         // Raw at once: the cooked default eats XON/XOFF and rewrites CR. CREAD and CLOCAL make the
         // line receive and ignore carrier detect, as a serial port does on Windows; without
         // CLOCAL a cable without DCD would hang the line up.
+        termios t = found.line;
         ::cfmakeraw(&t);
         t.c_cflag |= CREAD | CLOCAL;
         if (::tcsetattr(fd, TCSANOW, &t) != 0) {
             ::ioctl(fd, TIOCNXCL);
-            ::close(fd);
-            return failed(PortState::Absent, *path);
+            return refuse(PortState::Absent);
         }
         // Hand received bytes over at once rather than in batches; a pty has no such setting.
         serial_struct serial{};
-        if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+            found.serialFlags = serial.flags;
             serial.flags |= ASYNC_LOW_LATENCY;
             ::ioctl(fd, TIOCSSERIAL, &serial);
         }
-        return {
-            std::make_unique<PosixSerialDevice>(fd), PortStatus::Ok, {PortState::NoUnit, *path}};
+        return {std::make_unique<PosixSerialDevice>(fd, found, settings_.modemLines,
+                                                    std::move(lock.lock)),
+                PortStatus::Ok,
+                {PortState::NoUnit, *path}};
     }
 
     void sleepMilliseconds(std::int32_t milliseconds) override {
@@ -325,19 +387,27 @@ class PosixSerialOpener final : public SerialDeviceOpener {
     }
 
   private:
-    PosixPortMap portMap_;
+    PosixOpenerSettings settings_;
 };
 
 }  // namespace
 
-std::unique_ptr<SerialDeviceOpener> makePosixSerialOpener() {
+PosixOpenerSettings posixOpenerSettingsFromEnvironment() {
     const char* ports = std::getenv(PORTS_ENVIRONMENT_VARIABLE);
-    return makePosixSerialOpener(ports != nullptr ? PosixPortMap(std::string_view(ports))
-                                                  : PosixPortMap());
+    const char* lockDirs = std::getenv(LOCK_DIRS_ENVIRONMENT_VARIABLE);
+    PosixOpenerSettings settings;
+    settings.portMap = ports != nullptr ? PosixPortMap(std::string_view(ports)) : PosixPortMap();
+    settings.lockDirectories = lockDirectories(
+        lockDirs != nullptr ? std::optional<std::string_view>(lockDirs) : std::nullopt);
+    return settings;
 }
 
-std::unique_ptr<SerialDeviceOpener> makePosixSerialOpener(PosixPortMap portMap) {
-    return std::make_unique<PosixSerialOpener>(std::move(portMap));
+std::unique_ptr<SerialDeviceOpener> makePosixSerialOpener() {
+    return makePosixSerialOpener(posixOpenerSettingsFromEnvironment());
+}
+
+std::unique_ptr<SerialDeviceOpener> makePosixSerialOpener(PosixOpenerSettings settings) {
+    return std::make_unique<PosixSerialOpener>(std::move(settings));
 }
 
 }  // namespace vkt5

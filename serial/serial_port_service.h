@@ -97,6 +97,11 @@ class SerialPortService {
     // back-end whose readiness must be re-armed does that here.
     virtual std::intptr_t waitHandle(PortHandle /*handle*/) { return NO_WAIT_HANDLE; }
     static constexpr std::intptr_t NO_WAIT_HANDLE = -1;
+
+    // Closing a port puts back the settings the device had when it was opened, where the back-end
+    // can (a port we only looked at is left as its owner had it). This port keeps ours instead:
+    // it is the unit's. A back-end that puts nothing back ignores it.
+    virtual void keepSettingsOnClose(PortHandle /*handle*/) {}
 };
 
 }  // namespace vkt5

@@ -13,6 +13,7 @@ inline constexpr std::string_view MODEL_NAME = "VKT-5";
 
 // Control identifiers.
 inline constexpr std::int32_t ID_BANNER = 101;
+inline constexpr std::int32_t ID_SCAN_NOTE = 102;  // why the search has not found the unit yet
 inline constexpr std::int32_t ID_PROMPT = 103;
 inline constexpr std::int32_t ID_PROMPT2 = 104;
 inline constexpr std::int32_t ID_SEARCHING = 105;

@@ -21,6 +21,9 @@ std::string connectText() {
 // The free space right of the logo, between the prompt lines and the lower controls: three lines
 // of the dialog font, wrapped at words within the client area.
 constexpr Rect FAILURE_TEXT_RECT{175, 100, 320, 54};
+// The search screen's note on why the unit is not found yet: the same free space, between the
+// reset hint (bottom edge at y 93) and "Searching" (top edge at y 140), two lines of the font.
+constexpr Rect SCAN_NOTE_RECT{175, 96, 320, 42};
 // On the failure screen the buttons stand where Yes and No stood; under the upload bar (bottom
 // edge at y 201) the warning's buttons sit a little lower.
 constexpr Rect RETRY_RECT{170, 200, 94, 24};
@@ -85,6 +88,8 @@ void showSearchScreen(UpgradeState& state, DialogHost& dialog) {
                       STYLE_LABEL);
     dialog.addControl(ControlKind::Label, ID_SEARCHING, searchingText(), {210, 140, labelWidth, 18},
                       STYLE_LABEL);
+    dialog.addControl(ControlKind::Label, ID_SCAN_NOTE, state.scanNote, SCAN_NOTE_RECT,
+                      STYLE_LABEL);
 }
 
 void showVersionPrompt(UpgradeState& state, DialogHost& dialog) {
@@ -92,6 +97,7 @@ void showVersionPrompt(UpgradeState& state, DialogHost& dialog) {
     dialog.removeControl(ID_SEARCHING);
     dialog.removeControl(ID_EXIT);
     dialog.removeControl(ID_RESET_HINT);
+    dialog.removeControl(ID_SCAN_NOTE);
     dialog.addControl(ControlKind::PushButton, ID_YES, "Yes", {170, 200, 94, 24}, STYLE_BUTTON);
     dialog.addControl(ControlKind::PushButton, ID_NO, "No", {280, 200, 94, 24}, STYLE_BUTTON);
     dialog.setControlText(ID_PROMPT, " Would you like to upgrade " + state.unitVersion);
@@ -140,6 +146,7 @@ void removeScreen(UpgradeState& state, DialogHost& dialog) {
             dialog.removeControl(ID_SCAN_PROGRESS);
             dialog.removeControl(ID_RESET_HINT);
             dialog.removeControl(ID_SEARCHING);
+            dialog.removeControl(ID_SCAN_NOTE);
             break;
         case AwaitAnswer:
             dialog.removeControl(ID_YES);

@@ -101,6 +101,7 @@ PortStatus ScriptedPort::openPort(PortHandle handle, std::string_view nameView) 
         ScriptedDevice& dev = devices_[name];
         dev.open = true;
         ++dev.openCount;
+        dev.settingsKept = false;
         dev.queue.clear();
         dev.lineErrorPending = false;
         handles_[handle] = name;
@@ -204,6 +205,12 @@ PortStatus ScriptedPort::closePort(PortHandle handle) {
     injected(PortOp::Close);
     calls.push_back({tick_, PortOp::Close, handle, name, {}, 0, {}, PortStatus::Ok});
     return PortStatus::Ok;
+}
+
+void ScriptedPort::keepSettingsOnClose(PortHandle handle) {
+    if (ScriptedDevice* dev = bound(handle)) {
+        dev->settingsKept = true;
+    }
 }
 
 void ScriptedPort::pause(std::int32_t milliseconds) {

@@ -44,6 +44,7 @@ struct ScriptedDevice {
     // What happened.
     bool open = false;
     int openCount = 0;
+    bool settingsKept = false;                   // told to keep its settings while it was last open
     std::string queue;                           // arrived, not yet received
     std::string written;                         // every byte sent, in order
     std::vector<std::string> sends;              // each send on its own
@@ -89,6 +90,7 @@ class ScriptedPort final : public SerialPortService {
     PortStatus closePort(PortHandle handle) override;
     void pause(std::int32_t milliseconds) override;
     OpenDetail lastOpenDetail() const override { return lastOpen_; }
+    void keepSettingsOnClose(PortHandle handle) override;
 
   private:
     std::optional<PortStatus> injected(PortOp op);

@@ -193,6 +193,7 @@ TEST_F(QtDialogTest, SearchScreenShowsItsControlsInTheDialogFont) {
         {ID_PROMPT2, {175, 75, 488, 18}, ""},
         {ID_RESET_HINT, {175, 75, 488, 18}, "Power-up VKT Unit while holding the Reset button"},
         {ID_SEARCHING, {210, 140, 488, 18}, "Searching for VKT-5..."},
+        {ID_SCAN_NOTE, {175, 96, 320, 42}, ""},
     };
     for (const Expected& e : labels) {
         auto* label = controlAs<QLabel>(e.id);

@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <termios.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -12,6 +11,7 @@
 
 #include "serial/port_registry.h"
 #include "serial/port_scan.h"
+#include "serial/posix_lock_file.h"
 #include "serial/serial_port_posix.h"
 #include "test_pty.h"
 
@@ -20,29 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::otherProgramCanOpen;
+using test::RepeatingUnit;
 using test::TestPty;
-
-// A boot loader that repeats its identification every 50 ms, whether anyone listens or not.
-class RepeatingUnit {
-  public:
-    explicit RepeatingUnit(TestPty& pty)
-        : thread_([this, &pty] {
-              while (!stop_) {
-                  // The master is non-blocking: a line that finds no room is simply lost, as it
-                  // would be on a line nobody reads.
-                  [[maybe_unused]] const auto put = ::write(pty.masterFd(), "VKT5\r\n", 6);
-                  std::this_thread::sleep_for(50ms);
-              }
-          }) {}
-    ~RepeatingUnit() {
-        stop_ = true;
-        thread_.join();
-    }
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 struct TickRecord {
     std::int32_t portNumber;
@@ -60,8 +39,10 @@ TEST(PortScanOnPtys, FindsTheUnitOnTheFourthPort) {
     const std::string ports =
         silent.slavePath() + ",/nonexistent/vkt5-port,/dev/null," + unitLine.slavePath();
     ASSERT_EQ(::setenv(PORTS_ENVIRONMENT_VARIABLE, ports.c_str(), 1), 0);
+    ASSERT_EQ(::setenv(LOCK_DIRS_ENVIRONMENT_VARIABLE, "", 1), 0);
     auto opener = makePosixSerialOpener();
     ::unsetenv(PORTS_ENVIRONMENT_VARIABLE);
+    ::unsetenv(LOCK_DIRS_ENVIRONMENT_VARIABLE);
     PortRegistry registry(*opener);
 
     UpgradeState state;

@@ -44,7 +44,8 @@ class PosixPortTest : public ::testing::Test {
     }
 
     fs::path dir_;
-    std::unique_ptr<SerialDeviceOpener> opener_ = makePosixSerialOpener(PosixPortMap(""));
+    std::unique_ptr<SerialDeviceOpener> opener_ =
+        makePosixSerialOpener({PosixPortMap(""), {}, nullptr});
     PortRegistry ports_{*opener_};
 };
 
@@ -93,7 +94,7 @@ TEST_F(PosixPortTest, OnlyTheFirst255CharactersOfANameCount) {
 
 TEST_F(PosixPortTest, PortNamesOpenTheDevicesOfTheMap) {
     TestPty pty;
-    auto opener = makePosixSerialOpener(PosixPortMap("," + pty.slavePath()));
+    auto opener = makePosixSerialOpener({PosixPortMap("," + pty.slavePath()), {}, nullptr});
     PortRegistry ports(*opener);
 
     EXPECT_EQ(ports.openPort(1, "COM1"), PortStatus::DeviceUnavailable);
@@ -166,7 +167,7 @@ TEST_F(PosixPortTest, HeldPortIsExclusiveUntilClosed) {
     ASSERT_EQ(ports_.openPort(1, pty.slavePath()), PortStatus::Ok);
 
     EXPECT_FALSE(otherProgramCanOpen(pty.slavePath()));
-    auto secondOpener = makePosixSerialOpener(PosixPortMap(""));
+    auto secondOpener = makePosixSerialOpener({PosixPortMap(""), {}, nullptr});
     EXPECT_EQ(secondOpener->open(pty.slavePath()).status, PortStatus::DeviceUnavailable);
     // The refused attempts did not loosen our hold.
     EXPECT_FALSE(otherProgramCanOpen(pty.slavePath()));

@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "serial/serial_port_posix.h"
 
@@ -21,7 +23,7 @@ namespace vkt5::test {
 inline bool otherProgramCanOpen(const std::string& path) {
     const pid_t child = ::fork();
     if (child == 0) {
-        auto opener = makePosixSerialOpener(PosixPortMap(""));
+        auto opener = makePosixSerialOpener({PosixPortMap(""), {}, nullptr});
         ::_exit(opener->open(path).status == PortStatus::Ok ? 0 : 1);
     }
     int status = 0;
@@ -114,6 +116,28 @@ class TestPty {
     int master_ = -1;
     int observer_ = -1;
     std::string slavePath_;
+};
+
+// A boot loader that repeats its identification every 50 ms, whether anyone listens or not.
+class RepeatingUnit {
+  public:
+    explicit RepeatingUnit(TestPty& pty)
+        : thread_([this, &pty] {
+              while (!stop_) {
+                  // The master is non-blocking: a line that finds no room is simply lost, as it
+                  // would be on a line nobody reads.
+                  [[maybe_unused]] const auto put = ::write(pty.masterFd(), "VKT5\r\n", 6);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              }
+          }) {}
+    ~RepeatingUnit() {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 }  // namespace vkt5::test

@@ -52,7 +52,8 @@ TEST(PhaseScreens, SearchScreen) {
              "add label 104 \"\" 175,75,488,18 0x12000",
              "add label 115 \"Power-up VKT Unit while holding the Reset button\" "
              "175,75,488,18 0x12000",
-             "add label 105 \"Searching for VKT-5...\" 210,140,488,18 0x12000"}));
+             "add label 105 \"Searching for VKT-5...\" 210,140,488,18 0x12000",
+             "add label 102 \"\" 175,96,320,42 0x12000"}));
     EXPECT_EQ(s.dialog.defaultButton, ID_EXIT);
 }
 
@@ -61,7 +62,7 @@ TEST(PhaseScreens, VersionPromptThenUploadThenSuccess) {
     s.dialog.clearLog();
     showVersionPrompt(s.state, s.dialog);
     EXPECT_EQ(s.dialog.log, (Log{"remove 107", "remove 105", "remove 110", "remove 115",
-                                 "add button 111 \"Yes\" 170,200,94,24 0x1",
+                                 "remove 102", "add button 111 \"Yes\" 170,200,94,24 0x1",
                                  "add button 112 \"No\" 280,200,94,24 0x1",
                                  "text 103 \" Would you like to upgrade V1.001\"",
                                  "text 104 \" to version V1.002?\""}));

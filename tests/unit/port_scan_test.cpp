@@ -138,6 +138,8 @@ TEST(PortScan, IdentificationCheckOnTheTickAfterTheCountdown) {
         EXPECT_EQ(s.ticksOf(PortOp::Receive).size(), c.read ? 1u : 0u);
         EXPECT_EQ(com2.open, c.found);
         EXPECT_EQ(s.state.portOpen, c.found ? 1 : 0);
+        // Only the unit's port keeps our settings; any other gets its own back when closed.
+        EXPECT_EQ(com2.settingsKept, c.found);
         if (c.found) {
             EXPECT_TRUE(s.ticksOf(PortOp::Close).empty());
             EXPECT_EQ(s.state.portNumber, 2);

@@ -2,6 +2,7 @@
 // dialog: the whole typical run to the tick, the ends by Exit, No and OK, and the faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -475,6 +476,42 @@ TEST(Sequencer, FailedTimerStartLeavesTheSearchScreenAndExitWorks) {
     sequencer.onCommand(ID_EXIT);
     EXPECT_EQ(dialog.log[dialog.log.size() - 2], "stop timer 0");
     EXPECT_TRUE(dialog.ended);
+}
+
+// The search screen's note follows the reports of a whole round, and changes only at its end.
+TEST(Sequencer, SearchNoteChangesOnlyWhenARoundEnds) {
+    UpgradeRun r(10);  // the unit's port, COM3, is there but silent for now
+    r.ports.device("COM2").refusedAs = PortState::NoPermission;
+    r.ports.device("\\\\.\\COM12").refusedAs = PortState::InUse;
+    // The note before and after the tick that ends a round (port 49, absent, is its last).
+    const auto round = [&] {
+        while (r.state.portNumber != 48) {
+            r.tickOnce();
+        }
+        const std::string before = r.dialog.text(ID_SCAN_NOTE);
+        r.tickOnce();
+        return std::pair(before, r.dialog.text(ID_SCAN_NOTE));
+    };
+    const auto noteChanges = [&] {
+        return std::count_if(r.dialog.log.begin(), r.dialog.log.end(), [](const std::string& line) {
+            return line.rfind("text 102 ", 0) == 0;
+        });
+    };
+    const std::string noPermission =
+        " COM2: no permission - join the dialout group and log in again";
+    EXPECT_EQ(round(), std::pair(std::string(), noPermission));
+
+    // COM2 becomes free: COM12 is what counts now, from the end of the next round.
+    r.ports.device("COM2").refusedAs.reset();
+    EXPECT_EQ(round(), std::pair(noPermission, std::string(" COM12 is in use by another program")));
+    EXPECT_EQ(noteChanges(), 2);
+    round();  // the same facts again: nothing to set
+    EXPECT_EQ(noteChanges(), 2);
+
+    // The unit speaks: the question replaces the search screen, note and all.
+    r.unit.announce(r.tick + 1, r.tick + 400);
+    r.until(AwaitAnswer, r.tick + 400);
+    EXPECT_FALSE(r.dialog.has(ID_SCAN_NOTE));
 }
 
 }  // namespace
