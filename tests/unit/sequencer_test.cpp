@@ -168,7 +168,14 @@ TEST(Sequencer, ScanBarShowsThePortOfEveryScanTick) {
         ASSERT_LT(run, expected.size()) << "tick " << r.tick;
         const std::string shown = "position " + std::to_string(ID_SCAN_PROGRESS) + " " +
                                   std::to_string(expected[run].second);
-        ASSERT_EQ(r.dialog.log, std::vector<std::string>{shown}) << "tick " << r.tick;
+        // The bar moves once a tick; the round's end may also change the search screen's note.
+        std::vector<std::string> moves;
+        for (const std::string& entry : r.dialog.log) {
+            if (entry.rfind("text " + std::to_string(ID_SCAN_NOTE), 0) != 0) {
+                moves.push_back(entry);
+            }
+        }
+        ASSERT_EQ(moves, std::vector<std::string>{shown}) << "tick " << r.tick;
     }
     EXPECT_EQ(r.tick, 123);
     EXPECT_EQ(r.state.phase, DrainInput);
