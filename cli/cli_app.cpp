@@ -84,6 +84,9 @@ class Run {
 
   private:
     bool human() const { return !o_.json && !o_.quiet; }
+    // What happens along the way (found, upgrading, progress off a terminal): not in bench mode,
+    // which prints one line per unit.
+    bool chatty() const { return human() && !o_.loop; }
     void say(const std::string& line);
     void sayAlways(const std::string& line);
     void event(const std::string& name, const JsonFields& fields);
@@ -115,9 +118,10 @@ class Run {
     bool stopped_ = false;
 };
 
+// Bench mode keeps one line per unit: the live line is wiped, not ended, before the next.
 void Run::clearLiveLine() {
     if (liveLine_) {
-        platform_.out("\n");
+        platform_.out(o_.loop ? "\r\x1b[K" : "\n");
         liveLine_ = false;
     }
 }
@@ -174,7 +178,7 @@ int Run::upgrade(std::string_view image) {
         }
     }
     say((several_ ? "Looking for VKT-5 units on " : "Looking for VKT-5 on ") + where +
-        " (Ctrl+C to stop)");
+        (o_.loop ? ", one unit after another (Ctrl+C to end)" : " (Ctrl+C to stop)"));
     event("searching", {{"ports", where}});
 
     // The beat falls due every 15 ms from the start; a beat that is late is not made up, as a
@@ -230,6 +234,16 @@ int Run::upgrade(std::string_view image) {
         status = exitStatusOf(UnitResult::NotFound);
     }
     if (several_ && !o_.quiet && !o_.json) {
+        // In the order the ports were given, not the order the units ended in.
+        auto position = [this](const UnitRecord& record) {
+            return std::find_if(
+                       o_.ports.begin(), o_.ports.end(),
+                       [&](const PortArgument& port) { return port.shown == record.port; }) -
+                   o_.ports.begin();
+        };
+        std::stable_sort(
+            records_.begin(), records_.end(),
+            [&](const UnitRecord& a, const UnitRecord& b) { return position(a) < position(b); });
         platform_.out("\n" + summaryTable(records_));
     }
     event("end", {{"exit_status", jsonNumber(status)}});
@@ -278,8 +292,10 @@ void Run::observe(Unit& unit) {
                 break;
             case Programming:
                 unit.uploadSince = platform_.nowMicros();
-                say("Upgrading VKT-5 on " + unit.port + " to " + std::string(IMAGE_VERSION) +
-                    "; do not disconnect it.");
+                if (chatty()) {
+                    say("Upgrading VKT-5 on " + unit.port + " to " + std::string(IMAGE_VERSION) +
+                        "; do not disconnect it.");
+                }
                 event("upgrading", {{"port", unit.port}, {"total", jsonNumber(state.lineCount)}});
                 break;
             case Finished:
@@ -325,7 +341,9 @@ void Run::found(Unit& unit) {
         finish(unit, UnitResult::Shown);
         return;
     }
-    say("VKT-5 on " + unit.port + ": installed " + state.unitVersion + ", new " + carried);
+    if (chatty()) {
+        say("VKT-5 on " + unit.port + ": installed " + state.unitVersion + ", new " + carried);
+    }
     if (o_.yes) {
         answer(unit, true);
         return;
@@ -371,7 +389,7 @@ void Run::progress(Unit& unit, bool last) {
                                {"total", jsonNumber(state.lineCount)},
                                {"percent", jsonNumber(percent)}});
         }
-    } else if (o_.quiet) {
+    } else if (!human()) {
         // nothing
     } else if (platform_.outputIsTerminal() && !several_) {
         if (!last && now - unit.drawnAt < REDRAW_MICROS) {
@@ -380,7 +398,7 @@ void Run::progress(Unit& unit, bool last) {
         unit.drawnAt = now;
         platform_.out("\r" + progressLine(state.linesSent, state.lineCount, elapsed) + "\x1b[K");
         liveLine_ = true;
-    } else {
+    } else if (chatty()) {
         const int decile = progressDecile(state.linesSent, state.lineCount);
         if (decile > unit.reportedDecile) {
             unit.reportedDecile = decile;
@@ -429,7 +447,6 @@ void Run::finish(Unit& unit, UnitResult result, const std::string& detail) {
         unit.reportedDecile = 0;
         unit.reportedPercent = -1;
         unit.seenSilence = 0;
-        say("Waiting for the next unit (Ctrl+C to end).");
         event("waiting", {});
         return;
     }
