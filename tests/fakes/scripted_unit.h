@@ -20,6 +20,9 @@ struct UnitBehaviour {
     std::optional<int> doneAfterRecords;    // "Done" instead of "*" after this many records
     std::optional<int> silentAfterRecords;  // no answer at all after this many records
     std::string prompt = "*";
+    // Boots afresh this many ticks after taking the end-of-file record: announces itself again
+    // and plays the whole exchange anew, as a unit powered up on a bench.
+    std::optional<std::int64_t> powerUpAfter;
 };
 
 class ScriptedUnit {
