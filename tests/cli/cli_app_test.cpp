@@ -204,10 +204,11 @@ TEST(CliRun, BenchModeTakesOneUnitAfterAnotherWithALineEach) {
     Bench bench;
     UnitBehaviour bootsAgain;
     bootsAgain.powerUpAfter = 20;
+    bootsAgain.powerUps = 2;
     ScriptedUnit& unit = bench.unit("COM1", bootsAgain);
-    // The same port powers up again as a fresh boot loader after each upload. Ctrl+C during the
-    // fourth unit's search ends the session.
-    bench.platform.interruptAtTick = {3 * (2 * 2263 + 100) + 20};
+    // The same port powers up again as a fresh boot loader after each upload, twice. Ctrl+C
+    // while waiting for a fourth ends the session.
+    bench.platform.interruptAtTick = {3 * (2 * 2263 + 100) + 1000};
     EXPECT_EQ(bench.run({"--port", "COM1", "--yes", "--loop"}), 0);
     EXPECT_EQ(unit.records.size(), 3u * 2263u);
     EXPECT_EQ(bench.csv.size(), 3u);

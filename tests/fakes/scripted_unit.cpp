@@ -33,7 +33,9 @@ void ScriptedUnit::onSend(const std::string& bytes) {
         if (behaviour_.silentAfterRecords && n >= *behaviour_.silentAfterRecords) {
             return;
         }
-        if (behaviour_.powerUpAfter && bytes == ":00000001FF\r\n") {
+        if (behaviour_.powerUpAfter && bytes == ":00000001FF\r\n" &&
+            powerUps_ < behaviour_.powerUps) {
+            ++powerUps_;
             yesCount_ = 0;
             const std::int64_t boot = ports_.tick() + *behaviour_.powerUpAfter;
             announce(boot, boot + 2000);

@@ -23,6 +23,7 @@ struct UnitBehaviour {
     // Boots afresh this many ticks after taking the end-of-file record: announces itself again
     // and plays the whole exchange anew, as a unit powered up on a bench.
     std::optional<std::int64_t> powerUpAfter;
+    int powerUps = 1;  // how many times it boots again
 };
 
 class ScriptedUnit {
@@ -43,6 +44,7 @@ class ScriptedUnit {
     std::string name_;
     UnitBehaviour behaviour_;
     int yesCount_ = 0;
+    int powerUps_ = 0;
 };
 
 }  // namespace vkt5::test
