@@ -19,7 +19,8 @@ WireTraceFile::WireTraceFile(SerialPortService& inner, const char* path)
                 .count();
         },
         // Flushed line by line: the trace is wanted most when the program did not end well.
-        [this](std::string_view line) { file_ << line << '\n' << std::flush; });
+        [this](std::string_view line) { file_ << line << '\n'
+                                              << std::flush; });
 }
 
 }  // namespace vkt5
