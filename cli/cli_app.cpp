@@ -392,7 +392,8 @@ void Run::progress(Unit& unit, bool last) {
     } else if (!human()) {
         // nothing
     } else if (platform_.outputIsTerminal() && !several_) {
-        if (!last && now - unit.drawnAt < REDRAW_MICROS) {
+        // The question whether to leave stays on the line until it is answered.
+        if (askingLeave_ || (!last && now - unit.drawnAt < REDRAW_MICROS)) {
             return;
         }
         unit.drawnAt = now;
