@@ -181,6 +181,21 @@ case "$scenario" in
         expect_eq "$?" 1 "window without a display"
         expect_eq "$(wc -l <"$out/window.out")" 1 "lines said"
         contains "$out/window.out" "vkt5-upgrade-cli"
+        # Offscreen, with "-platform xcb" that Qt would obey (and fail on, with no X server) if it
+        # saw it; VKT5_TRACE has the window write down the unit's identification as it scans.
+        sim unit
+        VKT5_PORTS="$out/unit" VKT5_TRACE="$out/window-trace.txt" QT_QPA_PLATFORM=offscreen \
+            guarded "$window" -platform xcb >"$out/window.out" 2>&1 &
+        window_pid=$!
+        remember $window_pid
+        for _ in $(seq 100); do
+            grep -qF ' rx VKT5\r\n' "$out/window-trace.txt" 2>/dev/null && break
+            sleep 0.1
+        done
+        kill -0 "$window_pid" 2>/dev/null || fail "the window ended: $(cat "$out/window.out")"
+        grep -q "^[0-9]*\.[0-9]\{6\} COM1 open $out/unit$" "$out/window-trace.txt" ||
+            fail "window trace: $(head -3 "$out/window-trace.txt")"
+        grep -qF ' COM1 rx VKT5\r\n' "$out/window-trace.txt" || fail "no identification traced"
         ;;
     *)
         fail "no such scenario"
