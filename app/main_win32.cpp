@@ -1,14 +1,16 @@
 // The Windows entry point: the Win32 dialog manager for the window, the communications API for
 // the ports, and the shared start-up. The command line means nothing to the program. The exit
-// status is 0 on every path.
+// status is 0 on every path. VKT5_TRACE=FILE writes the wire trace of every port to FILE.
 #include <windows.h>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string_view>
 
 #include "app/startup.h"
 #include "app/upgrade_state.h"
+#include "app/wire_trace_file.h"
 #include "serial/port_registry.h"
 #include "serial/serial_port_win32.h"
 #include "ui/control_model.h"
@@ -39,10 +41,11 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
                    int /*show*/) {
     const std::optional<std::string_view> image = carriedImage();
     const std::unique_ptr<vkt5::SerialDeviceOpener> opener = vkt5::makeWin32SerialOpener();
-    vkt5::PortRegistry ports(*opener);
+    vkt5::PortRegistry registry(*opener);
+    vkt5::WireTraceFile trace(registry, std::getenv("VKT5_TRACE"));
     vkt5::Win32MainDialog dialog;
     // The record holds the 7001-entry image table; it lives on the heap, not on the stack.
     const auto state = std::make_unique<vkt5::UpgradeState>();
-    vkt5::startUp(*state, image, dialog, ports);
+    vkt5::startUp(*state, image, dialog, trace.ports());
     return 0;
 }

@@ -27,6 +27,19 @@ set_source_files_properties(resources/vkt5.rc PROPERTIES OBJECT_DEPENDS
 target_link_libraries(vkt5-upgrade PRIVATE vkt5_ui_win32 vkt5_serial_win32 vkt5_warnings)
 target_link_options(vkt5-upgrade PRIVATE -mwindows)
 
+# The command line: a console program, as static as the window's.
+add_executable(vkt5-upgrade-cli
+    cli/carried_image_win32.cpp
+    cli/cli_platform_win32.cpp
+    cli/main_cli_win32.cpp
+    resources/vkt5-cli.rc
+)
+target_include_directories(vkt5-upgrade-cli PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/resources)
+set_source_files_properties(resources/vkt5-cli.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_CURRENT_SOURCE_DIR}/resources/vkt5_firmware.hex")
+target_link_libraries(vkt5-upgrade-cli PRIVATE vkt5_cli vkt5_serial_win32 winmm vkt5_warnings)
+target_link_options(vkt5-upgrade-cli PRIVATE -mconsole)
+
 # Tests run the Windows executables under Wine through a wrapper that gives every wine command
 # the same prefix, display and quiet settings (see tests/windows/wine_env.sh).
 set(VKT5_WINEPREFIX "$ENV{VKT5_WINEPREFIX}" CACHE PATH "Wine prefix for the Windows tests")

@@ -24,5 +24,7 @@ ensure_packages() {
 LINUX_BUILD_PACKAGES="cmake ninja-build g++ dpkg-dev googletest qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation fontconfig"
 # What running it on a virtual display and clicking through it needs.
 DISPLAY_PACKAGES="xvfb xauth openbox xdotool x11-utils imagemagick util-linux"
-# What the tests need besides: strace watches that skipped ports are never written to.
-TEST_PACKAGES="strace"
+# What the tests need besides: strace watches that skipped ports are never written to; the
+# command line's tests give it a terminal with script (bsdutils), run it as another user with
+# runuser (util-linux) and compare its trace with python3.
+TEST_PACKAGES="strace bsdutils python3"

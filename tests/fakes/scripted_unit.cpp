@@ -5,9 +5,13 @@ namespace vkt5::test {
 ScriptedUnit::ScriptedUnit(ScriptedPort& ports, std::string portName, UnitBehaviour behaviour)
     : ports_(ports), name_(std::move(portName)), behaviour_(std::move(behaviour)) {
     ports_.device(name_);
-    ports_.onSend = [this](const std::string& name, const std::string& bytes) {
+    // Several units may share the port service, each on its own port name.
+    ports_.onSend = [this, others = ports_.onSend](const std::string& name,
+                                                   const std::string& bytes) {
         if (name == name_) {
             onSend(bytes);
+        } else if (others) {
+            others(name, bytes);
         }
     };
 }
@@ -28,6 +32,13 @@ void ScriptedUnit::onSend(const std::string& bytes) {
         const auto n = static_cast<int>(records.size());
         if (behaviour_.silentAfterRecords && n >= *behaviour_.silentAfterRecords) {
             return;
+        }
+        if (behaviour_.powerUpAfter && bytes == ":00000001FF\r\n" &&
+            powerUps_ < behaviour_.powerUps) {
+            ++powerUps_;
+            yesCount_ = 0;
+            const std::int64_t boot = ports_.tick() + *behaviour_.powerUpAfter;
+            announce(boot, boot + 2000);
         }
         if (behaviour_.doneAfterRecords && n >= *behaviour_.doneAfterRecords) {
             reply("Done\r\n");

@@ -20,6 +20,10 @@ struct UnitBehaviour {
     std::optional<int> doneAfterRecords;    // "Done" instead of "*" after this many records
     std::optional<int> silentAfterRecords;  // no answer at all after this many records
     std::string prompt = "*";
+    // Boots afresh this many ticks after taking the end-of-file record: announces itself again
+    // and plays the whole exchange anew, as a unit powered up on a bench.
+    std::optional<std::int64_t> powerUpAfter;
+    int powerUps = 1;  // how many times it boots again
 };
 
 class ScriptedUnit {
@@ -40,6 +44,7 @@ class ScriptedUnit {
     std::string name_;
     UnitBehaviour behaviour_;
     int yesCount_ = 0;
+    int powerUps_ = 0;
 };
 
 }  // namespace vkt5::test
