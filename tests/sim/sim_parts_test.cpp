@@ -100,6 +100,8 @@ TEST_F(ReportFixture, CompleteUploadReportsEverything) {
     EXPECT_EQ(report,
               "end_reason: eof\n"
               "state: finished\n"
+              "boot_ups: 1\n"
+              "units: 1\n"
               "records_received: 5\n"
               "bad_records: 0\n"
               "protocol_errors: 0\n"
@@ -119,7 +121,8 @@ TEST_F(ReportFixture, CompleteUploadReportsEverything) {
                   "rewritten_bytes: 0\n"
                   "image_records: 5\n"
                   "flash_matches_image: yes\n"
-                  "records_in_order: yes\n");
+                  "records_in_order: yes\n"
+                  "boot: 1 finished records=5 erased=yes eof=yes\n");
 }
 
 TEST_F(ReportFixture, ComparisonTellsOrderFromContent) {
@@ -187,6 +190,7 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
                                                   "--noise-gap",
                                                   "20",
                                                   "--star-crlf",
+                                                  "--stray-before-prompt",
                                                   "--echo",
                                                   "--done-after",
                                                   "5",
@@ -195,6 +199,12 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
                                                   "--hangup-after",
                                                   "0",
                                                   "--silent-after-ident",
+                                                  "--hangup-at-question",
+                                                  "1500",
+                                                  "--power-up-after=250",
+                                                  "--units",
+                                                  "3",
+                                                  "--fault-every-unit",
                                                   "--stream-garbage",
                                                   "--garbage-rate=200000",
                                                   "--report",
@@ -223,12 +233,17 @@ TEST(SimOptionsTest, EveryOptionReachesItsField) {
     EXPECT_TRUE(o.unit.noise);
     EXPECT_EQ(o.unit.noiseGap, ms(20));
     EXPECT_TRUE(o.unit.starCrLf);
+    EXPECT_TRUE(o.unit.strayBeforePrompt);
     EXPECT_TRUE(o.unit.echo);
     EXPECT_TRUE(o.unit.silent);
     EXPECT_EQ(o.unit.doneAfter, 5u);
     EXPECT_EQ(o.unit.silentAfter, 6u);
     EXPECT_EQ(o.unit.hangupAfter, 0u);
     EXPECT_TRUE(o.unit.silentAfterIdent);
+    EXPECT_EQ(o.unit.hangupAtQuestion, ms(1500));
+    EXPECT_EQ(o.unit.powerUpAfter, ms(250));
+    EXPECT_EQ(o.unit.maxBoots, 3u);
+    EXPECT_TRUE(o.unit.faultEveryUnit);
     EXPECT_TRUE(o.unit.streamGarbage);
     EXPECT_EQ(o.unit.garbageRate, 200000u);
     EXPECT_EQ(o.reportPath, "r.txt");
@@ -247,6 +262,9 @@ TEST(SimOptionsTest, DefaultsAndUsageErrors) {
     EXPECT_EQ(defaults.options->unit.versionLine, "VKT5 V1.001");
     EXPECT_EQ(defaults.options->unit.identInterval, ms(100));
     EXPECT_FALSE(defaults.options->unit.doneAfter);
+    EXPECT_FALSE(defaults.options->unit.hangupAtQuestion);
+    EXPECT_FALSE(defaults.options->unit.powerUpAfter);
+    EXPECT_FALSE(defaults.options->unit.maxBoots);
     EXPECT_FALSE(defaults.options->exitAfter);
     EXPECT_EQ(defaults.options->unit.garbageRate, 5760u);
 
@@ -260,6 +278,7 @@ TEST(SimOptionsTest, DefaultsAndUsageErrors) {
         {"--version-line", "a\r\nb"},
         {"--exit-after-ms", "99999999999"},
         {"--garbage-rate", "0"},
+        {"--units", "0"},
     };
     for (const auto& args : bad) {
         const ParsedOptions parsed = parseSimOptions(args);

@@ -235,6 +235,35 @@ TEST(UnitProtocolTest, PromptFaultsActAfterNRecords) {
     }
 }
 
+TEST(UnitProtocolTest, HangupAtQuestionCountsFromTheVersionLineLeavingTheAdapter) {
+    struct Case {
+        std::int64_t latency;
+        std::int64_t confirmAt;  // when the program's "Y" arrives; the version line left at
+                                 // 10 + latency
+        bool hungUp;
+    };
+    for (const Case& c :
+         {Case{0, 309, false}, Case{0, 310, true}, Case{16, 325, false}, Case{16, 326, true}}) {
+        UnitBehaviour behaviour;
+        behaviour.replyLatency = ms(c.latency);
+        behaviour.hangupAtQuestion = ms(300);
+        UnitDriver driver(behaviour);
+        std::string said = driver.at(ms(10));
+        said += driver.send("Y");
+        said += driver.at(ms(10 + c.latency));
+        EXPECT_EQ(said, "VKT5\r\nVKT5 V1.001\r\n");
+        EXPECT_EQ(driver.unit.nextDue(), ms(310 + c.latency));
+        driver.at(ms(c.confirmAt));
+        std::string answer = driver.send("Y");
+        answer += driver.after(ms(100));
+        EXPECT_EQ(driver.unit.hangupRequested(), c.hungUp) << c.confirmAt;
+        EXPECT_EQ(answer, c.hungUp ? "" : "E or P?\r\n") << c.confirmAt;
+        // Once confirmed, the question is over.
+        EXPECT_EQ(driver.after(ms(10'000)), "");
+        EXPECT_EQ(driver.unit.hangupRequested(), c.hungUp);
+    }
+}
+
 TEST(UnitProtocolTest, SilentUnitSaysNothingAndCountsWhatItGets) {
     UnitBehaviour behaviour;
     behaviour.silent = true;
@@ -289,30 +318,58 @@ TEST(UnitProtocolTest, StreamGarbageNeverEndsALineAndKeepsItsRate) {
     EXPECT_EQ(driver.unit.tally().protocolErrors, 1u);
 }
 
-TEST(UnitProtocolTest, StarCrLfAndEchoShapeThePrompt) {
+// Everything the unit says at one moment leaves in one takeDue(), which the simulator writes to
+// the terminal in one write: the echo, noise and stray bytes share the write of their prompt.
+TEST(UnitProtocolTest, PromptShapes) {
     const std::string record = smallImageLines()[0];
+    const std::string stray(STRAY_BYTES);
     struct Case {
         bool starCrLf;
         bool echo;
+        bool stray;
+        bool noise;  // with a gap of 0
         std::string afterP;
         std::string afterRecord;
     };
     const std::vector<Case> cases = {
-        {true, false, "*\r\n", "*\r\n"},
-        {false, true, "*", record + "\r\n*"},
-        {true, true, "*\r\n", record + "\r\n*\r\n"},
+        {true, false, false, false, "*\r\n", "*\r\n"},
+        {false, true, false, false, "*", record + "\r\n*"},
+        {true, true, false, false, "*\r\n", record + "\r\n*\r\n"},
+        {false, false, true, false, stray + "*", stray + "*"},
+        {true, false, true, false, stray + "*\r\n", stray + "*\r\n"},
+        {false, true, true, true, NOISE + stray + "*", record + "\r\n" + NOISE + stray + "*"},
     };
     for (const Case& c : cases) {
         UnitBehaviour behaviour;
         behaviour.starCrLf = c.starCrLf;
         behaviour.echo = c.echo;
+        behaviour.strayBeforePrompt = c.stray;
+        behaviour.noise = c.noise;
+        behaviour.noiseGap = ms(0);
         UnitDriver driver(behaviour);
-        const std::string opening = driver.reachProgramming();
-        EXPECT_TRUE(opening.ends_with("E or P?\r\n" + c.afterP)) << opening;
-        driver.after(ms(1));
+        driver.at(ms(0));
+        for (const char letter : std::string_view("YYEY")) {
+            driver.send(std::string(1, letter));
+        }
+        EXPECT_EQ(driver.send("P"), c.afterP);
         EXPECT_EQ(driver.send(record + "\r\n"), c.afterRecord);
         EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
     }
+}
+
+TEST(UnitProtocolTest, NoiseWithNoGapSharesTheWriteOfEveryAwaitedLine) {
+    UnitBehaviour behaviour;
+    behaviour.noise = true;
+    behaviour.noiseGap = ms(0);
+    UnitDriver driver(behaviour);
+    driver.at(ms(0));
+    EXPECT_EQ(driver.send("Y"), "VKT5 V1.001\r\n");
+    for (const auto& [letter, line] : std::vector<std::pair<std::string, std::string>>{
+             {"Y", "E or P?\r\n"}, {"E", "Erased\r\n"}, {"Y", "E or P?\r\n"}, {"P", "*"}}) {
+        EXPECT_EQ(driver.send(letter), NOISE + line) << letter;
+    }
+    EXPECT_EQ(driver.send(smallImageLines()[0] + "\r\n"), NOISE + "*");
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
 }
 
 TEST(UnitProtocolTest, EchoGoesOutAtOnceAndThePromptAfterTheRecordDelay) {
@@ -333,7 +390,8 @@ TEST(UnitProtocolTest, DelaysHoldTheirAnswers) {
     behaviour.recordDelay = ms(20);
     behaviour.replyLatency = ms(16);
     UnitDriver driver(behaviour);
-    driver.at(ms(0));
+    EXPECT_EQ(driver.at(ms(15)), "");
+    EXPECT_EQ(driver.at(ms(16)), "VKT5\r\n");
     const auto answerAfter = [&driver](std::string_view bytes, std::int64_t wait,
                                        const std::string& expected) {
         driver.send(bytes);
@@ -346,6 +404,26 @@ TEST(UnitProtocolTest, DelaysHoldTheirAnswers) {
     answerAfter("Y", 16, "E or P?\r\n");
     answerAfter("P", 16, "*");
     answerAfter(smallImageLines()[0] + "\r\n", 36, "*");
+    EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
+}
+
+// An adapter holding the unit's bytes delivers identification lines that left the unit before
+// the program's "Y" after it: the program sees "VKT5" again before the version line.
+TEST(UnitProtocolTest, LatencyDeliversIdentificationLinesSentBeforeTheAnswerAfterIt) {
+    UnitBehaviour behaviour;
+    behaviour.identInterval = ms(10);
+    behaviour.replyLatency = ms(20);
+    UnitDriver driver(behaviour);
+    EXPECT_EQ(driver.at(ms(19)), "");
+    EXPECT_EQ(driver.at(ms(20)), "VKT5\r\n");  // left the unit at 0
+    // The program answers at once; the line of 10 is still in the adapter, and the unit sent
+    // another at 20, just before the "Y" reached it at 21.
+    driver.at(ms(21));
+    EXPECT_EQ(driver.send("Y"), "");
+    EXPECT_EQ(driver.at(ms(30)), "VKT5\r\n");
+    EXPECT_EQ(driver.at(ms(40)), "VKT5\r\n");
+    EXPECT_EQ(driver.at(ms(41)), "VKT5 V1.001\r\n");
+    EXPECT_EQ(driver.after(ms(1000)), "");
     EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
 }
 
@@ -372,6 +450,131 @@ TEST(UnitProtocolTest, NoiseLinesFallBetweenIdentificationLinesAndBeforePrompts)
     promptedAfterNoise(smallImageLines()[0] + "\r\n", "*");
     EXPECT_EQ(driver.unit.tally().protocolErrors, 0u);
     EXPECT_EQ(NOISE, std::string("\0\x7f~junk\r\n", 9));
+}
+
+// Every way a boot-up ends, then a fresh boot loader after --power-up-after, counted from the
+// unit's last byte; the fault was the first boot-up's only, so the second takes a whole upload.
+TEST(UnitProtocolTest, BootsAfreshAfterEveryWayOfEnding) {
+    constexpr int ONLY_Y = -1;   // the program only answers the identification
+    constexpr int NOTHING = -2;  // the program never writes
+    struct Case {
+        const char* name;
+        void (*fault)(UnitBehaviour&);
+        int records;  // records the program sends the first boot-up
+        UnitState ended;
+        std::int64_t quiet;  // ms from the program's last write to the unit's last byte
+    };
+    const std::vector<Case> cases = {
+        {"completed", [](UnitBehaviour&) {}, 5, UnitState::Finished, 20},
+        {"done", [](UnitBehaviour& b) { b.doneAfter = 2; }, 2, UnitState::Done, 20},
+        {"silent after", [](UnitBehaviour& b) { b.silentAfter = 2; }, 2, UnitState::Mute, 0},
+        {"hang-up after", [](UnitBehaviour& b) { b.hangupAfter = 2; }, 2, UnitState::HungUp, 0},
+        {"silent after ident", [](UnitBehaviour& b) { b.silentAfterIdent = true; }, ONLY_Y,
+         UnitState::Silent, 0},
+        {"streaming", [](UnitBehaviour& b) { b.streamGarbage = true; }, ONLY_Y,
+         UnitState::Streaming, 0},
+        {"unplugged at the question", [](UnitBehaviour& b) { b.hangupAtQuestion = ms(300); },
+         ONLY_Y, UnitState::HungUp, 300},
+        {"silent", [](UnitBehaviour& b) { b.silent = true; }, NOTHING, UnitState::Silent, 0},
+    };
+    const std::vector<std::string> lines = smallImageLines();
+    for (const Case& c : cases) {
+        UnitBehaviour behaviour;
+        behaviour.recordDelay = ms(20);
+        behaviour.powerUpAfter = ms(500);
+        c.fault(behaviour);
+        UnitDriver driver(behaviour);
+        driver.at(ms(0));
+        if (c.records == ONLY_Y) {
+            driver.send("Y");
+        } else if (c.records >= 0) {
+            driver.reachProgramming();
+            for (int i = 0; i < c.records; ++i) {
+                driver.after(ms(20));
+                driver.send(lines[static_cast<std::size_t>(i)] + "\r\n");
+            }
+        }
+        const SimTime lastWrite = driver.now;
+        while (!driver.unit.ended() && driver.now < ms(5'000)) {
+            driver.after(ms(1));
+        }
+        EXPECT_EQ(driver.unit.state(), c.ended) << c.name;
+        const SimTime bootAt = lastWrite + ms(c.quiet) + ms(500);
+        ASSERT_EQ(driver.unit.powerUpTime(), bootAt) << c.name;
+        driver.at(bootAt - SimTime{1});
+        EXPECT_EQ(driver.unit.boots(), 1u) << c.name;
+        EXPECT_EQ(driver.at(bootAt), "VKT5\r\n") << c.name;
+        EXPECT_EQ(driver.unit.boots(), 2u) << c.name;
+        EXPECT_EQ(driver.unit.hangUps(), c.ended == UnitState::HungUp ? 1u : 0u) << c.name;
+
+        driver.reachProgramming();
+        for (const std::string& line : lines) {
+            driver.after(ms(20));
+            driver.send(line + "\r\n");
+        }
+        EXPECT_EQ(driver.unit.state(), UnitState::Finished) << c.name;
+        EXPECT_EQ(driver.unit.tally().recordsReceived, lines.size()) << c.name;
+        EXPECT_EQ(driver.unit.tally().protocolErrors, 0u) << c.name;
+        EXPECT_EQ(driver.unit.flash().memory().size(), 20u) << c.name;
+        EXPECT_EQ(driver.unit.flash().rewrittenBytes(), 0u) << c.name;
+        EXPECT_EQ(driver.unit.unitsUpgraded(), c.ended == UnitState::Finished ? 2u : 1u) << c.name;
+        const std::vector<BootSummary> boots = driver.unit.bootSummaries();
+        ASSERT_EQ(boots.size(), 2u) << c.name;
+        EXPECT_EQ(boots[0].state, c.ended) << c.name;
+        EXPECT_EQ(boots[1].recordsReceived, lines.size()) << c.name;
+    }
+}
+
+TEST(UnitProtocolTest, FlashOutlivesAPowerUpUntilTheNextErase) {
+    UnitDriver driver;
+    driver.reachProgramming();
+    for (const std::string& line : smallImageLines()) {
+        driver.send(line + "\r\n");
+    }
+    const HexMemory programmed = driver.unit.flash().memory();
+    ASSERT_EQ(programmed.size(), 20u);
+    // Without --power-up-after the unit stays finished until it is powered up by hand.
+    EXPECT_EQ(driver.unit.powerUpTime(), std::nullopt);
+    driver.after(ms(1000));
+    driver.unit.powerUp(driver.now);
+    EXPECT_EQ(driver.at(driver.now), "VKT5\r\n");
+    driver.send("Y");
+    driver.send("Y");
+    EXPECT_EQ(driver.unit.flash().memory(), programmed);
+    EXPECT_FALSE(driver.unit.tally().erased);
+    driver.send("E");
+    EXPECT_TRUE(driver.unit.flash().memory().empty());
+}
+
+TEST(UnitProtocolTest, UnitsLimitTheBootUpsAndFaultsRepeatOnlyWhenAsked) {
+    for (const bool everyUnit : {false, true}) {
+        UnitBehaviour behaviour;
+        behaviour.hangupAfter = 0;
+        behaviour.powerUpAfter = ms(100);
+        behaviour.maxBoots = 3;
+        behaviour.faultEveryUnit = everyUnit;
+        UnitDriver driver(behaviour);
+        for (std::uint64_t boot = 1; boot <= 3; ++boot) {
+            EXPECT_EQ(driver.unit.boots(), boot);
+            driver.reachProgramming();
+            if (boot == 1 || everyUnit) {
+                EXPECT_EQ(driver.unit.state(), UnitState::HungUp) << boot;
+            } else {
+                for (const std::string& line : smallImageLines()) {
+                    driver.send(line + "\r\n");
+                }
+                EXPECT_EQ(driver.unit.state(), UnitState::Finished) << boot;
+            }
+            driver.after(ms(100));
+        }
+        EXPECT_EQ(driver.unit.boots(), 3u);
+        EXPECT_EQ(driver.unit.powerUpTime(), std::nullopt);
+        EXPECT_FALSE(driver.unit.canPowerUp());
+        driver.unit.powerUp(driver.now);
+        EXPECT_EQ(driver.unit.boots(), 3u);
+        EXPECT_EQ(driver.unit.hangUps(), everyUnit ? 3u : 1u);
+        EXPECT_EQ(driver.unit.unitsUpgraded(), everyUnit ? 0u : 2u);
+    }
 }
 
 TEST(UnitProtocolTest, VersionLineShapes) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -63,19 +64,31 @@ bool PtyLink::open(const std::string& linkPath, std::string* error) {
 
     if (!linkPath.empty()) {
         struct stat existing {};
-        if (lstat(linkPath.c_str(), &existing) == 0) {
-            if (!S_ISLNK(existing.st_mode)) {
-                errno = EEXIST;
-                return fail(error, linkPath + " exists and is not a symbolic link");
-            }
-            ::unlink(linkPath.c_str());
+        if (lstat(linkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+            errno = EEXIST;
+            return fail(error, linkPath + " exists and is not a symbolic link");
         }
-        if (symlink(slavePath_.c_str(), linkPath.c_str()) != 0) {
-            return fail(error, "symlink " + linkPath);
+        const std::string temporary = linkPath + ".new" + std::to_string(getpid());
+        ::unlink(temporary.c_str());
+        if (symlink(slavePath_.c_str(), temporary.c_str()) != 0) {
+            return fail(error, "symlink " + temporary);
+        }
+        if (rename(temporary.c_str(), linkPath.c_str()) != 0) {
+            const int renameError = errno;
+            ::unlink(temporary.c_str());
+            errno = renameError;
+            return fail(error, "rename to " + linkPath);
         }
         linkPath_ = linkPath;
     }
     return true;
+}
+
+void PtyLink::hangUp() {
+    if (master_ >= 0) {
+        ::close(master_);
+        master_ = -1;
+    }
 }
 
 void PtyLink::close() {
@@ -89,10 +102,7 @@ void PtyLink::close() {
         }
         linkPath_.clear();
     }
-    if (master_ >= 0) {
-        ::close(master_);
-        master_ = -1;
-    }
+    hangUp();
 }
 
 PtyLink::ReadResult PtyLink::read(std::string& into) {

@@ -23,12 +23,17 @@ class PtyLink {
     PtyLink& operator=(const PtyLink&) = delete;
 
     // Creates the terminal pair (non-blocking master, raw 57600 8N1 slave) and, when linkPath is
-    // not empty, a symbolic link to the slave there (replacing an older symbolic link, never
-    // another kind of file).
+    // not empty, a symbolic link to the slave there. The link is made under a temporary name and
+    // renamed into place, so it replaces an older symbolic link (never another kind of file)
+    // without a moment in which the path is missing or half made.
     bool open(const std::string& linkPath, std::string* error);
     // Closes the master (the program's port goes away) and removes the link.
     void close();
+    // Closes the master but leaves the link, pointing at a terminal that no longer opens, for the
+    // next open() to replace.
+    void hangUp();
 
+    bool isOpen() const { return master_ >= 0; }
     int fd() const { return master_; }
     const std::string& slavePath() const { return slavePath_; }
 

@@ -19,6 +19,7 @@ struct SimOptions {
     std::string flashHexPath;
     std::string flashBinPath;
     std::string compareImagePath;
+    std::string wireLogPath;
     bool exitAfterEof = false;
     bool exitOnClose = false;
     std::optional<SimTime> exitAfter;

@@ -79,6 +79,8 @@ std::string formatReport(const ReportInput& input) {
     };
     put("end_reason", input.endReason);
     put("state", unitStateName(input.unit.state()));
+    put("boot_ups", std::to_string(input.unit.boots()));
+    put("units", std::to_string(input.unit.unitsUpgraded()));
     put("records_received", std::to_string(tally.recordsReceived));
     put("bad_records", std::to_string(tally.badRecords));
     put("protocol_errors", std::to_string(tally.protocolErrors));
@@ -98,6 +100,12 @@ std::string formatReport(const ReportInput& input) {
         put("image_records", std::to_string(input.image->lines.size()));
         put("flash_matches_image", yesNo(flash.memory() == input.image->memory));
         put("records_in_order", yesNo(recordsInOrder(input.unit.recordLines(), *input.image)));
+    }
+    std::uint64_t number = 0;
+    for (const BootSummary& boot : input.unit.bootSummaries()) {
+        put("boot", std::to_string(++number) + " " + unitStateName(boot.state) +
+                        " records=" + std::to_string(boot.recordsReceived) +
+                        " erased=" + yesNo(boot.erased) + " eof=" + yesNo(boot.eofSeen));
     }
     for (const std::string& note : tally.notes) {
         put("note", note);

@@ -2,7 +2,9 @@
 // image that the flash and the received lines are compared with. Times are seconds since the
 // simulator started, with millisecond resolution; "none" stands for something that never
 // happened. Every key is always present, except the image comparison keys, which appear only
-// when an image was given.
+// when an image was given. When the unit has booted more than once, the keys describe the last
+// boot-up (the flash keys the flash as it is now); boot_ups counts the boot-ups, units those
+// that took the end-of-file record, and one "boot" line per boot-up sums each up.
 #pragma once
 
 #include <cstdint>

@@ -80,22 +80,118 @@ SimTime nextBeat(SimTime beat, SimTime interval, SimTime now) {
 
 }  // namespace
 
+UnitBehaviour withoutEndingFaults(UnitBehaviour behaviour) {
+    behaviour.silent = false;
+    behaviour.silentAfterIdent = false;
+    behaviour.streamGarbage = false;
+    behaviour.doneAfter.reset();
+    behaviour.silentAfter.reset();
+    behaviour.hangupAfter.reset();
+    behaviour.hangupAtQuestion.reset();
+    return behaviour;
+}
+
 UnitProtocol::UnitProtocol(UnitBehaviour behaviour, SimTime start)
-    : behaviour_(std::move(behaviour)),
-      state_(behaviour_.silent ? UnitState::Silent : UnitState::Identifying),
-      lastDue_(start),
-      replyDue_(start),
-      nextIdent_(start),
-      nextNoise_(start + behaviour_.identInterval / 2) {}
+    : given_(std::move(behaviour)), behaviour_(given_) {
+    boot(start);
+}
+
+void UnitProtocol::boot(SimTime now) {
+    state_ = behaviour_.silent ? UnitState::Silent : UnitState::Identifying;
+    std::vector<std::string> notes = std::move(tally_.notes);
+    tally_ = UnitTally{};
+    tally_.notes = std::move(notes);
+    outbox_.clear();
+    lastDue_ = replyDue_ = nextIdent_ = now;
+    nextNoise_ = now + behaviour_.identInterval / 2;
+    nextGarbage_ = now;
+    garbageSteps_ = 0;
+    garbageAt_ = 0;
+    line_.clear();
+    lineOverflow_ = false;
+    recordLines_.clear();
+    hangupAt_.reset();
+    endedAt_.reset();
+    markEnd(now);
+}
+
+void UnitProtocol::powerUp(SimTime now) {
+    if (!canPowerUp()) {
+        return;
+    }
+    past_.push_back(summary());
+    behaviour_ = given_.faultEveryUnit ? given_ : withoutEndingFaults(given_);
+    boot(now);
+    log(now, "powered up: boot-up " + std::to_string(boots()));
+}
+
+bool UnitProtocol::canPowerUp() const {
+    return !given_.maxBoots || boots() < *given_.maxBoots;
+}
+
+bool UnitProtocol::ended() const {
+    switch (state_) {
+        case UnitState::Identifying:
+        case UnitState::AwaitConfirm:
+        case UnitState::AwaitChoice:
+        case UnitState::AwaitErasedReply:
+        case UnitState::Programming:
+            return false;
+        case UnitState::Silent:
+        case UnitState::Streaming:
+        case UnitState::Finished:
+        case UnitState::Done:
+        case UnitState::Mute:
+        case UnitState::HungUp:
+            return true;
+    }
+    return false;
+}
+
+// Called after everything that can end the unit, once its last words are scheduled.
+void UnitProtocol::markEnd(SimTime now) {
+    if (ended() && !endedAt_) {
+        endedAt_ = std::max(now, lastDue_);
+    }
+}
+
+std::optional<SimTime> UnitProtocol::powerUpTime() const {
+    if (!endedAt_ || !behaviour_.powerUpAfter || !canPowerUp()) {
+        return std::nullopt;
+    }
+    return *endedAt_ + *behaviour_.powerUpAfter;
+}
+
+BootSummary UnitProtocol::summary() const {
+    return {state_, tally_.recordsReceived, tally_.erased, tally_.eofSeen};
+}
+
+std::vector<BootSummary> UnitProtocol::bootSummaries() const {
+    std::vector<BootSummary> all = past_;
+    all.push_back(summary());
+    return all;
+}
+
+std::uint64_t UnitProtocol::unitsUpgraded() const {
+    std::uint64_t upgraded = 0;
+    for (const BootSummary& boot : bootSummaries()) {
+        upgraded += boot.eofSeen ? 1 : 0;
+    }
+    return upgraded;
+}
 
 void UnitProtocol::receive(std::string_view bytes, SimTime now) {
+    // The unit's own timers run first: an identification line due before these bytes arrived
+    // was already on its way.
+    advance(now);
     for (const char byte : bytes) {
         if (state_ == UnitState::HungUp) {
-            return;
+            break;
         }
         ++tally_.bytesReceived;
         receiveByte(byte, now);
     }
+    markEnd(now);
 }
 
 void UnitProtocol::receiveByte(char byte, SimTime now) {
@@ -123,6 +219,9 @@ void UnitProtocol::receiveByte(char byte, SimTime now) {
                 }
                 answer(behaviour_.versionLine + "\r\n", now, SimTime{0}, false);
                 state_ = UnitState::AwaitConfirm;
+                if (behaviour_.hangupAtQuestion) {
+                    hangupAt_ = lastDue_ + *behaviour_.hangupAtQuestion;
+                }
                 return;
             }
             break;
@@ -140,6 +239,7 @@ void UnitProtocol::receiveByte(char byte, SimTime now) {
                 timely();
                 log(now, "erase requested");
                 tally_.erased = true;
+                flash_ = SimFlash{};
                 answer(ERASED_LINE, now, behaviour_.eraseDelay, true);
                 state_ = UnitState::AwaitErasedReply;
                 return;
@@ -259,9 +359,7 @@ void UnitProtocol::applyRecord(const std::string& line) {
 void UnitProtocol::prompt(SimTime now, SimTime delay) {
     const std::uint64_t records = tally_.recordsReceived;
     if (behaviour_.hangupAfter && *behaviour_.hangupAfter == records) {
-        log(now, "hanging up after " + std::to_string(records) + " records");
-        state_ = UnitState::HungUp;
-        outbox_.clear();
+        hangUp(now, "after " + std::to_string(records) + " records");
         return;
     }
     if (behaviour_.doneAfter && *behaviour_.doneAfter == records) {
@@ -277,11 +375,13 @@ void UnitProtocol::prompt(SimTime now, SimTime delay) {
         }
         return;
     }
-    answer(behaviour_.starCrLf ? "*\r\n" : "*", now, delay, true);
+    std::string star = behaviour_.strayBeforePrompt ? std::string(STRAY_BYTES) : std::string();
+    star += behaviour_.starCrLf ? "*\r\n" : "*";
+    answer(std::move(star), now, delay, true);
 }
 
 void UnitProtocol::answer(std::string bytes, SimTime now, SimTime delay, bool withNoise) {
-    SimTime due = now + delay + behaviour_.replyLatency;
+    SimTime due = now + delay;
     if (withNoise && behaviour_.noise) {
         schedule(due, std::string(NOISE_LINE));
         due += behaviour_.noiseGap;
@@ -291,13 +391,35 @@ void UnitProtocol::answer(std::string bytes, SimTime now, SimTime delay, bool wi
 }
 
 void UnitProtocol::schedule(SimTime due, std::string bytes) {
-    // Never let a later answer overtake an earlier one.
-    due = std::max(due, lastDue_);
+    // The adapter holds everything the unit says, its unprompted identification lines included,
+    // and never lets a later byte overtake an earlier one.
+    due = std::max(due + behaviour_.replyLatency, lastDue_);
     lastDue_ = due;
     outbox_.push_back({due, std::move(bytes)});
 }
 
+void UnitProtocol::hangUp(SimTime now, const std::string& why) {
+    log(now, "hanging up " + why);
+    state_ = UnitState::HungUp;
+    ++hangUps_;
+    outbox_.clear();
+    lastDue_ = now;
+}
+
 void UnitProtocol::advance(SimTime now) {
+    if (const auto bootAt = powerUpTime(); bootAt && now >= *bootAt) {
+        powerUp(now);
+    }
+    if (state_ == UnitState::AwaitConfirm && hangupAt_ && now >= *hangupAt_) {
+        hangUp(now, "at the question");
+        markEnd(now);
+        return;
+    }
+    runTimers(now);
+    markEnd(now);
+}
+
+void UnitProtocol::runTimers(SimTime now) {
     if (state_ == UnitState::Streaming) {
         streamGarbage(now);
         return;
@@ -365,6 +487,12 @@ std::optional<SimTime> UnitProtocol::nextDue() const {
     if (state_ == UnitState::Streaming) {
         next = next ? std::min(*next, nextGarbage_) : nextGarbage_;
     }
+    if (state_ == UnitState::AwaitConfirm && hangupAt_) {
+        next = next ? std::min(*next, *hangupAt_) : *hangupAt_;
+    }
+    if (const auto bootAt = powerUpTime()) {
+        next = next ? std::min(*next, *bootAt) : *bootAt;
+    }
     return next;
 }
 
@@ -376,7 +504,8 @@ void UnitProtocol::protocolError(std::string what, SimTime now) {
 
 void UnitProtocol::note(std::string what) {
     if (tally_.notes.size() < MAX_NOTES) {
-        tally_.notes.push_back(std::move(what));
+        tally_.notes.push_back(boots() > 1 ? "boot-up " + std::to_string(boots()) + ": " + what
+                                           : std::move(what));
     }
 }
 

@@ -15,6 +15,15 @@
 //
 // Faults that act on the prompts (done-after, silent-after, hangup-after N) replace the prompt
 // that would invite record N + 1; with N = 0 that is the first "*", the answer to "P".
+//
+// A unit that has ended (end-of-file record taken, "Done", silent, mute, streaming, hung up) can
+// boot again: after powerUpAfter by itself, or whenever powerUp() is called, as often as
+// maxBoots allows. A fresh boot loader starts identifying again; its flash is what the last one
+// left (it erases it on "E"), its tally starts from zero, and the faults that end a boot-up
+// (silent, silent-after-ident, stream-garbage, done-after, silent-after, hangup-after,
+// hangup-at-question) apply to the first boot-up only unless faultEveryUnit is set. What shapes
+// the line (latency, delays, noise, stray bytes, echo, the prompt's and version line's form)
+// stays for every boot-up.
 #pragma once
 
 #include <chrono>
@@ -37,6 +46,11 @@ using SimTime = std::chrono::nanoseconds;
 // that a receiver that frames by CR LF can drop it on its own.
 inline constexpr std::string_view NOISE_LINE{"\0\x7f~junk\r\n", 9};
 
+// What --stray-before-prompt puts in front of every "*": bytes that form no line (a NUL, as a
+// line glitch makes, and a character that is not a line end), so that a receiver has to tell
+// a prompt from the tail of unfinished text.
+inline constexpr std::string_view STRAY_BYTES{"\0#", 2};
+
 // What --stream-garbage sends, over and over: printable text with no CR, no LF and no "*", so
 // that nothing in it can ever complete a line or pass for a prompt.
 inline constexpr std::string_view GARBAGE_TEXT{
@@ -49,7 +63,7 @@ struct UnitBehaviour {
     SimTime identInterval = std::chrono::milliseconds(100);
     SimTime eraseDelay{0};
     SimTime recordDelay{0};
-    SimTime replyLatency{0};
+    SimTime replyLatency{0};  // held before reaching the program: every byte the unit sends
     // A noise line halfway between identification lines, and one this long before each
     // "E or P?", "Erased" and "*".
     bool noise = false;
@@ -59,11 +73,25 @@ struct UnitBehaviour {
     bool streamGarbage = false;
     std::uint64_t garbageRate = 5760;  // bytes per second; what a 57600 8N1 line carries
     bool starCrLf = false;
+    bool strayBeforePrompt = false;
+    // Echoes record lines, not the single-letter answers: the boot loader reads a letter as a
+    // menu key, and an echoed letter would run into the line after it, which no program could
+    // then read as "E or P?".
     bool echo = false;
     std::optional<std::uint64_t> doneAfter;
     std::optional<std::uint64_t> silentAfter;
     std::optional<std::uint64_t> hangupAfter;
+    // The port goes away this long after the version line went out, unless the "Y" that
+    // confirms the upgrade came first: the unit unplugged while the user is asked.
+    std::optional<SimTime> hangupAtQuestion;
+    // Boot again this long after the unit has ended and its last byte has gone out.
+    std::optional<SimTime> powerUpAfter;
+    std::optional<std::uint64_t> maxBoots;  // boot-ups in all, the first included
+    bool faultEveryUnit = false;
 };
+
+// The same behaviour without the faults that end a boot-up.
+UnitBehaviour withoutEndingFaults(UnitBehaviour behaviour);
 
 // The version line as the unit will send it, after --version-no-v and --version-lower.
 std::string shapeVersionLine(std::string line, bool withoutV, bool lowerCase);
@@ -80,7 +108,7 @@ enum class UnitState {
     Done,              // said "Done" instead of a prompt
     Streaming,         // --stream-garbage: text without line ends, for ever
     Mute,              // --silent-after: takes records but never prompts again
-    HungUp,            // --hangup-after: the port is gone
+    HungUp,            // --hangup-after, --hangup-at-question: the port is gone
 };
 
 const char* unitStateName(UnitState state);
@@ -99,6 +127,13 @@ struct UnitTally {
     std::vector<std::string> notes;  // the first few problems, for the report
 };
 
+struct BootSummary {
+    UnitState state;
+    std::uint64_t recordsReceived;
+    bool erased;
+    bool eofSeen;
+};
+
 class UnitProtocol {
   public:
     static constexpr std::size_t MAX_NOTES = 20;
@@ -108,7 +143,8 @@ class UnitProtocol {
 
     explicit UnitProtocol(UnitBehaviour behaviour, SimTime start = SimTime{0});
 
-    // Bytes that the program wrote, as they arrive at `now`.
+    // Bytes that the program wrote, as they arrive at `now`; runs the unit's timers up to `now`
+    // first.
     void receive(std::string_view bytes, SimTime now);
     // Runs the unit's own timers (identification and noise lines) up to `now`.
     void advance(SimTime now);
@@ -120,6 +156,22 @@ class UnitProtocol {
 
     UnitState state() const { return state_; }
     bool hangupRequested() const { return state_ == UnitState::HungUp; }
+    // How often the unit has hung up so far, over all boot-ups: a caller that sees this change
+    // knows the terminal had to go, even if a new boot-up has followed in the same call.
+    std::uint64_t hangUps() const { return hangUps_; }
+    // Nothing more will come of this boot-up by itself.
+    bool ended() const;
+
+    // A fresh boot loader from `now` on (does nothing beyond maxBoots).
+    void powerUp(SimTime now);
+    bool canPowerUp() const;
+    // When the unit will boot again by itself, if it will.
+    std::optional<SimTime> powerUpTime() const;
+    std::uint64_t boots() const { return past_.size() + 1; }
+    // Every boot-up so far, the current one last.
+    std::vector<BootSummary> bootSummaries() const;
+    // Boot-ups that took the end-of-file record.
+    std::uint64_t unitsUpgraded() const;
     const UnitTally& tally() const { return tally_; }
     const SimFlash& flash() const { return flash_; }
     // Every record line received in Programming, without its CR LF, in arrival order.
@@ -134,6 +186,9 @@ class UnitProtocol {
         std::string bytes;
     };
 
+    void boot(SimTime now);
+    BootSummary summary() const;
+    void markEnd(SimTime now);
     void receiveByte(char byte, SimTime now);
     void receiveRecordByte(char byte, SimTime now, const std::function<void()>& timely);
     void takeRecordLine(std::string line, SimTime now);
@@ -141,20 +196,27 @@ class UnitProtocol {
     void answer(std::string bytes, SimTime now, SimTime delay, bool withNoise);
     void prompt(SimTime now, SimTime delay);
     void schedule(SimTime due, std::string bytes);
+    void hangUp(SimTime now, const std::string& why);
+    void runTimers(SimTime now);
     void streamGarbage(SimTime now);
     void protocolError(std::string what, SimTime now);
     void note(std::string what);
     void log(SimTime now, const std::string& what);
 
-    UnitBehaviour behaviour_;
-    UnitState state_;
+    UnitBehaviour given_;      // as asked for: the first boot-up's behaviour
+    UnitBehaviour behaviour_;  // this boot-up's
+    UnitState state_ = UnitState::Identifying;
     UnitTally tally_;
     SimFlash flash_;
     std::deque<Pending> outbox_;
-    SimTime lastDue_;
-    SimTime replyDue_;  // the unit's last answer goes out at this time
-    SimTime nextIdent_;
-    SimTime nextNoise_;
+    SimTime lastDue_{0};
+    SimTime replyDue_{0};  // the unit's last answer goes out at this time
+    SimTime nextIdent_{0};
+    SimTime nextNoise_{0};
+    std::optional<SimTime> hangupAt_;
+    std::optional<SimTime> endedAt_;  // when the unit had ended and said its last
+    std::uint64_t hangUps_ = 0;
+    std::vector<BootSummary> past_;
     SimTime nextGarbage_{0};
     std::uint64_t garbageSteps_ = 0;
     std::size_t garbageAt_ = 0;  // where in GARBAGE_TEXT the next byte comes from

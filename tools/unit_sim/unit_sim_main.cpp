@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/unit_sim/line_pacer.h"
@@ -93,15 +94,18 @@ class Simulator {
     }
 
     int run() {
-        std::string error;
-        if (!pty_.open(options_.linkPath, &error)) {
-            std::fprintf(stderr, "vkt5-unit-sim: %s\n", error.c_str());
-            return EXIT_SETUP_FAILED;
+        if (!options_.wireLogPath.empty()) {
+            wireLog_ = std::fopen(options_.wireLogPath.c_str(), "w");
+            if (wireLog_ == nullptr) {
+                std::fprintf(stderr, "vkt5-unit-sim: %s: %s\n", options_.wireLogPath.c_str(),
+                             std::strerror(errno));
+                return EXIT_SETUP_FAILED;
+            }
+            // Whole lines as they happen, so that a test can read the log while the unit runs.
+            std::setvbuf(wireLog_, nullptr, _IOLBF, 0);
         }
-        std::printf("%s\n", pty_.slavePath().c_str());
-        std::fflush(stdout);
-        if (options_.verbose) {
-            say(now(), "unit on " + pty_.slavePath());
+        if (!openTerminal()) {
+            return EXIT_SETUP_FAILED;
         }
         while (true) {
             const SimTime t = now();
@@ -114,13 +118,24 @@ class Simulator {
                 }
             }
             unit_.advance(t);
-            if (unit_.hangupRequested()) {
-                pty_.close();
-                return finish("hangup", EXIT_DONE);
+            if (unit_.hangUps() != hangUpsSeen_) {
+                hangUpsSeen_ = unit_.hangUps();
+                dropTerminal();
+                if (unit_.hangupRequested() && !unit_.powerUpTime()) {
+                    return finish("hangup", EXIT_DONE);
+                }
+                writeResults("hangup");
+            }
+            if (unit_.boots() != bootsSeen_) {
+                bootsSeen_ = unit_.boots();
+                leaveAt_.reset();
+            }
+            if (!pty_.isOpen() && !unit_.hangupRequested() && !openTerminal()) {
+                return finish("setup failed", EXIT_SETUP_FAILED);
             }
             send(t);
-            if (options_.exitAfterEof && unit_.tally().eofSeen && !unit_.outputPending() &&
-                txLine_.empty() && unsent_.empty()) {
+            if (options_.exitAfterEof && unit_.tally().eofSeen && !unit_.powerUpTime() &&
+                !unit_.outputPending() && txLine_.empty() && unsent_.empty()) {
                 if (!leaveAt_) {
                     leaveAt_ = t + EOF_LINGER;
                 } else if (t >= *leaveAt_) {
@@ -141,6 +156,42 @@ class Simulator {
         std::fprintf(stderr, "[%10.3f] %s\n", static_cast<double>(at.count()) / 1e9, what.c_str());
     }
 
+    // A new terminal (and link) for the unit; its path goes to standard output, one line each.
+    bool openTerminal() {
+        std::string error;
+        if (!pty_.open(options_.linkPath, &error)) {
+            std::fprintf(stderr, "vkt5-unit-sim: %s\n", error.c_str());
+            return false;
+        }
+        peerOpen_ = false;
+        std::printf("%s\n", pty_.slavePath().c_str());
+        std::fflush(stdout);
+        if (options_.verbose) {
+            say(now(), "unit on " + pty_.slavePath());
+        }
+        return true;
+    }
+
+    // The unit was unplugged: its terminal goes, and with it whatever was still on the line.
+    void dropTerminal() {
+        pty_.hangUp();
+        peerOpen_ = false;
+        unsent_.clear();
+        rxLine_ = LinePacer();
+        txLine_ = LinePacer();
+    }
+
+    // One line per chunk read or written: seconds since the start (microseconds), the direction
+    // and the bytes, escaped.
+    void logWire(SimTime t, const char* direction, std::string_view bytes) {
+        if (wireLog_ == nullptr || bytes.empty()) {
+            return;
+        }
+        const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(t).count();
+        std::fprintf(wireLog_, "%lld.%06lld %s %s\n", static_cast<long long>(micros / 1'000'000),
+                     static_cast<long long>(micros % 1'000'000), direction, escaped(bytes).c_str());
+    }
+
     SimTime now() const {
         return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - start_);
     }
@@ -157,6 +208,7 @@ class Simulator {
             unsent_.erase(0, unsent_.size() - MAX_UNSENT);
         }
         const std::size_t written = pty_.write(unsent_);
+        logWire(t, "tx", std::string_view(unsent_).substr(0, written));
         if (written > 0 && options_.verbose) {
             say(t, "unit sends " + traced(std::string_view(unsent_).substr(0, written)));
         }
@@ -176,7 +228,7 @@ class Simulator {
         consider(rxLine_.nextDue());
         consider(txLine_.nextDue());
         consider(leaveAt_);
-        if (!peerOpen_) {
+        if (pty_.isOpen() && !peerOpen_) {
             consider(t + CLOSED_PORT_CHECK);
         }
         pollfd fds[2] = {
@@ -200,6 +252,13 @@ class Simulator {
                     say(now(),
                         std::string("signal ") + strsignal(static_cast<int>(info.ssi_signo)));
                 }
+                if (info.ssi_signo == SIGUSR1) {
+                    if (!unit_.canPowerUp() && options_.verbose) {
+                        say(now(), "no power-up left (--units)");
+                    }
+                    unit_.powerUp(now());
+                    return true;
+                }
                 return false;
             }
         }
@@ -209,12 +268,19 @@ class Simulator {
     // Reads what the program wrote and follows it opening and closing the port; false when the
     // simulator should end because the program closed the port.
     bool serviceTerminal() {
+        if (!pty_.isOpen()) {
+            return true;  // hung up, waiting to power up
+        }
         pollfd probe{pty_.fd(), POLLIN, 0};
         ::poll(&probe, 1, 0);
         const bool hungUp = (probe.revents & POLLHUP) != 0;
         if ((probe.revents & POLLIN) != 0) {
             std::string in;
-            while (pty_.read(in) == PtyLink::ReadResult::Data) {
+            std::string chunk;
+            while (pty_.read(chunk) == PtyLink::ReadResult::Data) {
+                logWire(now(), "rx", chunk);
+                in += chunk;
+                chunk.clear();
             }
             if (!in.empty()) {
                 const SimTime t = now();
@@ -256,6 +322,10 @@ class Simulator {
             code = EXIT_SETUP_FAILED;
         }
         pty_.close();
+        if (wireLog_ != nullptr) {
+            std::fclose(wireLog_);
+            wireLog_ = nullptr;
+        }
         return code;
     }
 
@@ -286,6 +356,9 @@ class Simulator {
     std::string unsent_;
     std::uint64_t bytesSent_ = 0;
     bool peerOpen_ = false;
+    std::uint64_t hangUpsSeen_ = 0;
+    std::uint64_t bootsSeen_ = 1;
+    std::FILE* wireLog_ = nullptr;
     std::optional<SimTime> leaveAt_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
@@ -319,13 +392,16 @@ int runSimulator(int argc, char** argv) {
         }
     }
 
-    // Terminating signals arrive through the poll loop, so the results are always written.
+    // Signals arrive through the poll loop, so the results are always written.
     sigset_t stopping;
     sigemptyset(&stopping);
     sigaddset(&stopping, SIGINT);
     sigaddset(&stopping, SIGTERM);
     sigaddset(&stopping, SIGHUP);
+    sigaddset(&stopping, SIGUSR1);  // not stopping: powers the unit up afresh
     sigprocmask(SIG_BLOCK, &stopping, nullptr);
+    // Whoever started us may stop reading standard output after the first terminal's path.
+    signal(SIGPIPE, SIG_IGN);
     const int signalFd = signalfd(-1, &stopping, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signalFd < 0) {
         std::fprintf(stderr, "vkt5-unit-sim: signalfd: %s\n", std::strerror(errno));
