@@ -363,6 +363,14 @@ TEST(Sequencer, RetryDuringSilenceStartsAgainAndExitLeaves) {
         while (!r.dialog.has(ID_RETRY) && r.tick < 5000) {
             r.tickOnce();
         }
+        // Powered up again with Reset held, as the warning asks: the unit repeats its
+        // identification, which is no prompt, so the warning and its Retry stay.
+        r.unit.announce(r.tick + 1, r.tick + 100);
+        for (int i = 0; i < 100; ++i) {
+            r.tickOnce();
+        }
+        EXPECT_TRUE(r.dialog.has(ID_RETRY));
+        EXPECT_TRUE(r.dialog.has(ID_FAILURE_TEXT));
         r.command(button);
         EXPECT_FALSE(r.ports.device("COM3").open);
         if (button == ID_RETRY) {
