@@ -338,7 +338,7 @@ TEST(Sequencer, SilenceDuringTheUploadIsShownAndGoesAwayWhenTheUnitSpeaks) {
     }
     EXPECT_NEAR(static_cast<double>(r.tick - lastSend), SILENCE_TICKS, 2);
     EXPECT_EQ(r.state.phase, Programming);
-    EXPECT_EQ(r.dialog.text(ID_FAILURE_TEXT).substr(0, 29), " No answer from VKT-5 for 10 ");
+    EXPECT_EQ(r.dialog.text(ID_FAILURE_TEXT).substr(0, 29), "No answer from VKT-5 for 10 s");
     EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT), " Uploading firmware ...  50%");
     EXPECT_EQ(r.dialog.defaultButton, ID_RETRY);
     EXPECT_TRUE(r.dialog.has(ID_UPLOAD_PROGRESS));
