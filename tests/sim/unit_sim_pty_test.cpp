@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +31,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using testing::joinLines;
 using testing::smallImageLines;
+using std::string_literals::operator""s;
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -76,6 +79,7 @@ class SimProcess {
     }
 
     const std::string& slavePath() const { return slavePath_; }
+    pid_t pid() const { return pid_; }
     void signal(int number) { kill(pid_, number); }
 
     // The exit status, or nothing if it is still running after `limit`.
@@ -144,6 +148,26 @@ class Port {
     int fd_ = -1;
     std::string received_;
 };
+
+// Run time of every thread of a process, in nanoseconds.
+std::uint64_t cpuNanoseconds(pid_t pid) {
+    std::uint64_t total = 0;
+    const fs::path tasks = fs::path("/proc") / std::to_string(pid) / "task";
+    for (const auto& task : fs::directory_iterator(tasks)) {
+        std::uint64_t ran = 0;
+        std::ifstream(task.path() / "schedstat") >> ran;
+        total += ran;
+    }
+    return total;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t found = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++found;
+    }
+    return found;
+}
 
 class UnitSimPtyTest : public ::testing::Test {
   protected:
@@ -284,6 +308,134 @@ TEST_F(UnitSimPtyTest, ClosingThePortDuringTheUploadEndsTheRunUnderExitOnClose) 
     EXPECT_NE(report.find("end_reason: closed\n"), std::string::npos) << report;
     EXPECT_NE(report.find("records_received: 1\n"), std::string::npos) << report;
     EXPECT_NE(report.find("eof_seen: no\n"), std::string::npos) << report;
+}
+
+// Every 2 ms really means every 2 ms, with the loop asleep in between: over two seconds nearly
+// all 1000 lines arrive, none in bursts, for a small share of a core (a busy loop takes all).
+TEST_F(UnitSimPtyTest, IdentificationEveryTwoMillisecondsWithoutBusyLooping) {
+    SimProcess sim({"--ident-interval", "2", "--exit-after-ms", "20000"});
+    Port port(sim.slavePath());
+    ASSERT_TRUE(port.isOpen());
+    port.readUntilEnd("VKT5\r\n");
+    const std::uint64_t cpuBefore = cpuNanoseconds(sim.pid());
+    const auto start = Clock::now();
+    std::string received;
+    while (Clock::now() - start < std::chrono::seconds(2)) {
+        pollfd fd{port.fd(), POLLIN, 0};
+        if (poll(&fd, 1, 50) > 0) {
+            char buffer[4096];
+            const ssize_t got = read(port.fd(), buffer, sizeof buffer);
+            ASSERT_GT(got, 0);
+            received.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = static_cast<double>(cpuNanoseconds(sim.pid()) - cpuBefore) / 1e9;
+    const std::size_t lines = count(received, "VKT5\r\n");
+    EXPECT_EQ(received.size(), lines * 6);
+    EXPECT_GE(lines, static_cast<std::size_t>(seconds * 500 * 0.6)) << seconds << " s";
+    EXPECT_LE(lines, static_cast<std::size_t>(seconds * 500) + 3) << seconds << " s";
+    EXPECT_LT(cpu / seconds, 0.25) << cpu << " s of CPU in " << seconds << " s";
+}
+
+// The unit unplugged at the question, then plugged in again: the port dies, the link keeps
+// pointing at it until the new terminal is renamed over it, and the new unit takes a whole upload.
+TEST_F(UnitSimPtyTest, UnpluggedAtTheQuestionComesBackOnANewTerminalBehindTheSameLink) {
+    const fs::path link = dir_ / "port";
+    SimProcess sim({"--link", link.string(), "--ident-interval", "20", "--hangup-at-question",
+                    "100", "--power-up-after", "400", "--units", "2", "--report",
+                    (dir_ / "report.txt").string(), "--compare-image",
+                    (dir_ / "image.hex").string(), "--exit-after-eof", "--exit-after-ms", "10000"});
+    struct stat before {};
+    ASSERT_EQ(lstat(link.c_str(), &before), 0);
+    {
+        Port port(link.string());
+        ASSERT_TRUE(port.isOpen());
+        EXPECT_TRUE(port.readUntilEnd("VKT5\r\n").ends_with("VKT5\r\n"));
+        port.send("Y");
+        EXPECT_TRUE(port.readUntilEnd("VKT5 V1.001\r\n").ends_with("VKT5 V1.001\r\n"));
+        // Nobody answers the question: the port goes away.
+        port.readUntilEnd("never");
+        EXPECT_EQ(write(port.fd(), "Y", 1), -1);
+    }
+    struct stat during {};
+    ASSERT_EQ(lstat(link.c_str(), &during), 0);
+    EXPECT_EQ(during.st_ino, before.st_ino);
+    EXPECT_EQ(fs::read_symlink(link), sim.slavePath());
+
+    const auto end = Clock::now() + std::chrono::seconds(3);
+    struct stat after {};
+    while ((lstat(link.c_str(), &after) != 0 || after.st_ino == before.st_ino) &&
+           Clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_NE(after.st_ino, before.st_ino) << "the link was not replaced";
+    EXPECT_TRUE(fs::read_symlink(link).string().starts_with("/dev/pts/"));
+
+    Port port(link.string());
+    ASSERT_TRUE(port.isOpen());
+    reachProgramming(port);
+    for (const std::string& line : smallImageLines()) {
+        port.send(line + "\r\n");
+        EXPECT_EQ(port.readUntilEnd("*"), "*") << line;
+    }
+    EXPECT_EQ(sim.waitExit(std::chrono::seconds(3)), 0);
+    const std::string report = readFile(dir_ / "report.txt");
+    for (const char* expected :
+         {"end_reason: eof\n", "boot_ups: 2\n", "units: 1\n", "records_received: 5\n",
+          "flash_matches_image: yes\n", "boot: 1 hung-up records=0 erased=no eof=no\n",
+          "boot: 2 finished records=5 erased=yes eof=yes\n"}) {
+        EXPECT_NE(report.find(expected), std::string::npos) << expected << "\n" << report;
+    }
+    EXPECT_FALSE(fs::is_symlink(link));
+}
+
+// The wire log holds every chunk each way; echo, noise and stray bytes leave in one write with
+// their prompt. SIGUSR1 then boots the unit afresh on the same terminal.
+TEST_F(UnitSimPtyTest, WireLogShowsEveryChunkAndWhatSharesAWrite) {
+    const fs::path log = dir_ / "wire.log";
+    SimProcess sim({"--ident-interval", "20", "--echo", "--noise", "--noise-gap", "0",
+                    "--stray-before-prompt", "--wire-log", log.string(), "--report",
+                    (dir_ / "report.txt").string(), "--exit-after-ms", "10000"});
+    Port port(sim.slavePath());
+    port.readUntilEnd("VKT5\r\n");
+    port.send("Y");
+    port.readUntilEnd("VKT5 V1.001\r\n");
+    for (const char* letter : {"Y", "E", "Y", "P"}) {
+        port.send(letter);
+        port.readUntilEnd(std::string(letter) == "P" ? "*" : "\r\n");
+    }
+    const std::vector<std::string> lines = smallImageLines();
+    for (const std::string& line : lines) {
+        port.send(line + "\r\n");
+        EXPECT_EQ(port.readUntilEnd("#*"), line + "\r\n" + std::string(NOISE_LINE) + "\0#*"s);
+    }
+    sim.signal(SIGUSR1);
+    EXPECT_TRUE(port.readUntilEnd("VKT5\r\n").ends_with("VKT5\r\n"));
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.waitExit(std::chrono::seconds(3)), 0);
+
+    const std::string wire = readFile(log);
+    const std::regex shape(R"(\d+\.\d{6} (rx|tx) [ -~]+)");
+    std::istringstream in(wire);
+    std::string entry;
+    double last = 0;
+    while (std::getline(in, entry)) {
+        EXPECT_TRUE(std::regex_match(entry, shape)) << entry;
+        const double at = std::stod(entry);
+        EXPECT_GE(at, last) << entry;
+        last = at;
+    }
+    const std::string noise = R"(\x00\x7F~junk\r\n)";
+    for (const std::string& expected : std::vector<std::string>{
+             " rx Y\n", " rx P\n", "VKT5 V1.001\\r\\n\n", " tx " + noise + R"(\x00#*)" + "\n",
+             " rx " + lines[1] + "\\r\\n\n",
+             " tx " + lines[1] + "\\r\\n" + noise + R"(\x00#*)" + "\n"}) {
+        EXPECT_NE(wire.find(expected), std::string::npos) << expected << "\n" << wire;
+    }
+    const std::string report = readFile(dir_ / "report.txt");
+    EXPECT_NE(report.find("boot_ups: 2\nunits: 1\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("state: identifying\n"), std::string::npos) << report;
 }
 
 }  // namespace
