@@ -123,6 +123,12 @@ bool UpgradeSequencer::runDialogue() {
     for (std::int32_t i = 0; i < steps; ++i) {
         const std::int32_t before = state_.step;
         advanceDialogue(state_, ports_);
+        // Only an answer the dialogue waited for ends a silence. Any byte would not do: a unit
+        // powered up again mid-upload repeats its identification, which would take the warning
+        // and its Retry away while the upload waits for a prompt that never comes.
+        if (state_.step != before) {
+            state_.quietTicks = 0;
+        }
         const bool stays = state_.phase == ReadVersion ? settleReadVersion() : settleProgramming();
         if (!stays) {
             return false;

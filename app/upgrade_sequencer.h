@@ -3,9 +3,10 @@
 // It keeps no state of its own: everything is in the UpgradeState. It returns 0 for every message.
 //
 // Beyond a clean exchange it watches over the unit: a unit lost, ending early or refusing a line
-// leads to the failure screen; silence during the upload shows a warning that goes away when the
-// unit speaks again; a unit found but not answering goes back to the scan. Retry starts again
-// from the search screen with the state as start-up leaves it.
+// leads to the failure screen; silence during the upload (no answer that the dialogue waits for;
+// other bytes do not count) shows a warning that goes away when the unit answers again; a unit
+// found but not answering goes back to the scan. Retry starts again from the search screen with the
+// state as start-up leaves it.
 //
 // In fast mode the host also delivers MSG_PORT_DATA when the unit's port has bytes; the dialogue
 // then runs its steps as far as the received bytes allow, sending steps at once, instead of one
@@ -27,7 +28,7 @@ inline constexpr std::int32_t TICK_ID = 1;
 // A unit found on a port but not through its identification and version within this many ticks
 // (5 s) is let go, and the scan goes on.
 inline constexpr std::int32_t VERSION_WAIT_TICKS = 334;
-// Silence from the unit while a line is awaited during the upload, in ticks, before the warning:
+// Ticks without an awaited answer from the unit during the upload before the warning:
 // 10 s, and 60 s while the unit erases its memory (erasing a whole flash takes seconds).
 inline constexpr std::int32_t SILENCE_TICKS = 667;
 inline constexpr std::int32_t ERASE_SILENCE_TICKS = 4000;

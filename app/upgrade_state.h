@@ -88,7 +88,7 @@ struct UpgradeState {
     // What the program keeps beyond the exchange itself, to survive real units on real lines.
     std::int32_t failure = NoFailure;  // UpgradeFailure; set by the dialogue
     std::int32_t portLost = 0;         // flag: the unit's port reported the device gone
-    std::int32_t quietTicks = 0;       // beat ticks since the unit last sent a byte
+    std::int32_t quietTicks = 0;       // beat ticks since the unit last gave an awaited answer
     std::int32_t phaseTicks = 0;       // beat ticks spent in ReadVersion so far
     std::int32_t silenceShown = 0;     // flag: the upload screen shows the no-answer warning
     std::int32_t shownLines = -1;      // linesSent as the upload screen last showed it

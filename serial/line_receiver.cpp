@@ -31,9 +31,6 @@ void receiveLine(UpgradeState& state, SerialPortService& ports) {
             state.portLost = 1;
         }
         state.scratch = std::move(received.text);
-        if (!state.scratch.empty()) {
-            state.quietTicks = 0;
-        }
         state.rxBuffer += state.scratch;
         if (state.rxBuffer.size() > RX_BUFFER_LIMIT) {
             state.rxBuffer.erase(0, state.rxBuffer.size() - RX_BUFFER_LIMIT);

@@ -5,7 +5,7 @@
 // dropped). Lines are delivered one per call, in the order they arrived; nothing is joined.
 //
 // The receiver also notes what the port says of itself: when the device has gone away
-// (portLost = 1), and when bytes came in (quietTicks = 0).
+// (portLost = 1).
 #pragma once
 
 #include <cstddef>

@@ -19,8 +19,9 @@ std::string connectText() {
 }
 
 // The free space right of the logo, between the prompt lines and the lower controls: three lines
-// of the dialog font, wrapped at words within the client area.
-constexpr Rect FAILURE_TEXT_RECT{175, 100, 320, 54};
+// of the dialog font, wrapped at words within the client area. The prompts open with a blank;
+// wrapped text cannot, so the rectangle starts a blank's width further right to line up with them.
+constexpr Rect FAILURE_TEXT_RECT{179, 100, 316, 54};
 // The search screen's note on why the unit is not found yet: the same free space, between the
 // reset hint (bottom edge at y 93) and "Searching" (top edge at y 140), two lines of the font.
 constexpr Rect SCAN_NOTE_RECT{175, 96, 320, 42};
@@ -190,10 +191,10 @@ void showFailureScreen(UpgradeState& state, DialogHost& dialog) {
 }
 
 void showSilenceWarning(UpgradeState& state, DialogHost& dialog, std::int32_t seconds) {
-    const std::string text = " No answer from " + std::string(MODEL_NAME) + " for " +
+    const std::string text = "No answer from " + std::string(MODEL_NAME) + " for " +
                              std::to_string(seconds) +
-                             " s. Wait, or power it up again while holding the Reset button "
-                             "and click Retry.";
+                             " s. Wait, or power it up again while holding the Reset button, "
+                             "then click Retry.";
     dialog.addControl(ControlKind::Label, ID_FAILURE_TEXT, text, FAILURE_TEXT_RECT, STYLE_LABEL);
     dialog.addControl(ControlKind::PushButton, ID_EXIT, "Exit", dropped(EXIT_RECT), STYLE_BUTTON);
     dialog.addControl(ControlKind::PushButton, ID_RETRY, "Retry", dropped(RETRY_RECT),

@@ -194,3 +194,96 @@ decline() {
     stop_simulator
     expect_eq "$(report_value bytes_received)" 1 "bytes the unit received"
 }
+
+# What the window shows, told apart by where anything but the window's background stands in the
+# 500 x 240 client area (the rectangles of ui/phase_screens.cpp): the advice of the failure screen
+# and of the silence warning (175, 100), the upload bar (50, 185), the button left of the middle
+# (Yes or Retry at 170, 200), the scan bar (200, 170).
+
+# marks FILE X Y W H: the share of the rectangle's pixels that differ from the background (taken
+# from the bottom right corner, which no screen uses).
+marks() {
+    convert "$1" -crop "$4x$5+$2+$3" +repage -fuzz 3% -fill black \
+        -opaque "$(convert "$1" -format '%[pixel:p{495,235}]' info:)" -fill white +opaque black \
+        -format '%[fx:mean]\n' info:
+}
+
+# ink_right FILE X Y W H: the window x of the rightmost pixel in the rectangle that is not
+# background (X when there is none): how far a line of text reaches.
+ink_right() {
+    convert "$1" -crop "$4x$5+$2+$3" +repage -fuzz 3% -fill white \
+        -opaque "$(convert "$1" -format '%[pixel:p{495,235}]' info:)" -fill black +opaque white \
+        -bordercolor white -border 1 -trim info: 2>/dev/null |
+        awk -v x="$2" '{split($3, size, "x"); split($4, at, "+"); print x + at[2] - 1 + size[1] - 1}'
+}
+
+any() { awk -v m="$1" 'BEGIN {exit !(m > 0)}'; }
+
+# screen_kind FILE: search, question, upload, warning (the upload with the no-answer advice),
+# failure, success (or none of them).
+screen_kind() {
+    advice=$(marks "$1" 175 100 320 34) bar=$(marks "$1" 55 188 105 10)
+    if any "$advice"; then
+        any "$bar" && echo warning || echo failure
+    elif any "$bar"; then
+        echo upload
+    elif any "$(marks "$1" 172 203 50 18)"; then
+        echo question
+    elif any "$(marks "$1" 200 170 150 4)"; then
+        echo search
+    elif any "$(marks "$1" 235 203 50 18)"; then
+        echo success
+    else
+        echo none
+    fi
+}
+
+# wait_for_screen KIND SECONDS: looks at the window until it shows that screen (its picture is
+# then in $SESSION_DIR/screen.png) and prints the seconds that took.
+wait_for_screen() {
+    from=$(date +%s.%N)
+    deadline=$(($(date +%s) + $2))
+    while :; do
+        if screenshot "$SESSION_DIR/screen.png" && [ "$(screen_kind "$SESSION_DIR/screen.png")" = "$1" ]; then
+            awk -v a="$from" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f\n", b - a}'
+            return 0
+        fi
+        [ "$(date +%s)" -ge "$deadline" ] && return 1
+        sleep 0.05
+    done
+}
+
+# expect_screen KIND SECONDS WHAT: as wait_for_screen, failing the test when it does not come.
+expect_screen() {
+    SCREEN_SECONDS=$(wait_for_screen "$1" "$2") ||
+        fail "$3: no $1 screen within $2 s (showing: $(screen_kind "$SESSION_DIR/screen.png"))"
+}
+
+# Where the buttons are clicked: Yes and Retry (on the failure screen and, 8 pixels lower, under
+# the upload bar) share this point; OK and the search screen's Exit share the other.
+click_yes() { click 217 212; }
+click_retry() { click 217 216; }
+click_ok() { click 277 212; }
+
+# complete_upgrade [SECONDS]: from the search screen on, the user waits for the question, clicks
+# Yes and finishes the upgrade (finish_upgrade).
+complete_upgrade() {
+    expect_screen question 30 "the unit was not found"
+    click_yes
+    wait_for_log "programming requested" 20 || fail "programming never requested"
+    finish_upgrade "${1:-150}"
+}
+
+# finish_upgrade [SECONDS]: during the upload, the user waits (at most SECONDS) for the success and
+# clicks OK; the program ends with status 0 and the unit holds the image.
+finish_upgrade() {
+    expect_screen success "${1:-150}" "the upload did not finish"
+    click_ok
+    wait_program 10
+    expect_eq "$?" 0 "exit status after OK"
+    stop_simulator
+    expect_eq "$(report_value records_received)" 2263 "records received"
+    expect_eq "$(report_value bad_records)" 0 "bad records"
+    expect_eq "$(report_value flash_matches_image)" yes "flash equals the image"
+    expect_eq "$(report_value records_in_order)" yes "records in order"
+}

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The real program against the simulated unit on a private virtual display, clicked like a user.
 #   upgrade_e2e.sh SCENARIO PROGRAM SIMULATOR IMAGE OUTDIR
-# Scenarios: full, decline, exit-scanning, close-uploading, done-early.
+# Scenarios: full, decline, exit-scanning, close-uploading, done-early, and a unit on a real line
+# whose timing once cost lines: latency (identification every 10 ms, answers held 20 ms by the
+# adapter), ident5-echo (every 5 ms, each record echoed in its prompt's write), ident2-stray
+# (every 2 ms, stray bytes before each prompt). Each of these ends with the image in the flash.
 set -u
 scenario=$1 program=$2 sim=$3 image=$4 out=$5
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,7 +16,13 @@ session_init "$out"
 start_virtual_display
 
 sim_options=()
-[ "$scenario" = done-early ] && sim_options=(--done-after 40)
+case "$scenario" in
+    # Powered up again half a second after its fault (once), as the failure screen asks.
+    done-early) sim_options=(--done-after 40 --power-up-after 500 --units 2) ;;
+    latency) sim_options=(--ident-interval 10 --reply-latency 20) ;;
+    ident5-echo) sim_options=(--ident-interval 5 --echo) ;;
+    ident2-stray) sim_options=(--ident-interval 2 --stray-before-prompt) ;;
+esac
 start_simulator "$sim" "$image" "${sim_options[@]}" || fail "simulator"
 start_program "$program" ",,$out/unit"
 find_window || fail "no window"
@@ -33,8 +42,8 @@ if [ "$scenario" = exit-scanning ]; then
 fi
 
 wait_for_log "identification answered" 30 || fail "unit not found"
-sleep 0.5
-screenshot "$out/question.png"
+expect_screen question 10 "no question after the identification"
+cp "$SESSION_DIR/screen.png" "$out/question.png"
 
 if [ "$scenario" = decline ]; then
     # Only the answer to the identification went out: nothing after the version line.
@@ -43,8 +52,13 @@ if [ "$scenario" = decline ]; then
     exit 0
 fi
 
-click 217 212
-wait_for_log "programming requested" 20 || fail "programming never requested"
+case "$scenario" in
+    latency | ident5-echo | ident2-stray) ;;
+    *)
+        click_yes
+        wait_for_log "programming requested" 20 || fail "programming never requested"
+        ;;
+esac
 
 case "$scenario" in
     close-uploading)
@@ -59,17 +73,25 @@ case "$scenario" in
         ;;
     done-early)
         wait_for_log "saying Done" 20 || fail "no Done"
-        sleep 1
-        screenshot "$out/after-done.png"
-        # No success screen: where OK would stand there is nothing to click.
-        click 277 212
-        wait_program 2
-        expect_eq "$?" 124 "program still running after Done"
-        close_window
-        wait_program 10
-        expect_eq "$?" 0 "exit status after closing"
-        stop_simulator
-        expect_eq "$(report_value records_received)" 40 "records sent"
+        expect_screen failure 2 "after Done"
+        cp "$SESSION_DIR/screen.png" "$out/failure.png"
+        echo "seconds_to_failure_screen: $SCREEN_SECONDS"
+        # " VKT-5 ended the programming early" reaches far beyond " VKT-5 was disconnected"
+        # (x 330) on the title line.
+        right=$(ink_right "$out/failure.png" 175 50 320 18)
+        [ "$right" -gt 400 ] || fail "the title is not the early end's (ends at x $right)"
+        wait_for_log "powered up: boot-up 2" 5 || fail "the unit did not power up again"
+        click_retry
+        complete_upgrade
+        expect_eq "$(report_value boot_ups)" 2 "boot-ups"
+        ;;
+    latency | ident5-echo | ident2-stray)
+        # The version on the question is the whole one, not a repeat of the identification
+        # taken for it: " Would you like to upgrade V1.001" reaches x 386, with "V" alone 350.
+        right=$(ink_right "$out/question.png" 175 50 320 18)
+        [ "$right" -gt 375 ] || fail "the question does not show the whole version (ends at x $right)"
+        complete_upgrade 300
+        echo "upload_seconds: $(report_value upload_seconds)"
         ;;
     full)
         sleep 2

@@ -271,6 +271,90 @@ TEST_F(QtDialogTest, LabelsWrapAtWordsAndNeverDrawAPartialLastLine) {
     EXPECT_TRUE(hasInk(shot, QRect(0, line, metrics.horizontalAdvance("g"), line), face()));
 }
 
+// The failure screens and the silence warning as the sequencer puts them up, with the longest
+// texts they can hold: every line of every text is drawn, inside the client area, and nothing
+// stands on the logo, the banner or another control.
+TEST_F(QtDialogTest, FailureScreensAndTheWarningFitTheWindow) {
+    struct Case {
+        const char* name;
+        std::int32_t phase, step, failure, linesSent, lineCount, warningSeconds;
+    };
+    const Case cases[] = {
+        {"unplugged at the question", AwaitAnswer, ConfirmUpgrade, PortLost, 0, 2263, 0},
+        {"lost while erasing", Programming, AwaitErased, PortLost, 0, 2263, 0},
+        {"ended early", Programming, AwaitLinePrompt, EndedEarly, 2262, 2263, 0},
+        {"refused line, long image", Programming, SendImageLine, SendFailed, 1999999, 2000000, 0},
+        {"silent", Programming, AwaitLinePrompt, NoFailure, 2262, 2263, 10},
+        {"silent while erasing", Programming, AwaitErased, NoFailure, 0, 2263, 60},
+    };
+    const std::int32_t shown[] = {ID_PROMPT, ID_PROMPT2, ID_FAILURE_TEXT,   ID_UPLOAD_TEXT,
+                                  ID_RETRY,  ID_EXIT,    ID_UPLOAD_PROGRESS};
+    const QRect client(0, 0, DIALOG_CLIENT_WIDTH, DIALOG_CLIENT_HEIGHT);
+    for (const Case& c : cases) {
+        *state = UpgradeState{};
+        state->dialogWidth = DIALOG_CLIENT_WIDTH;
+        state->lineCount = c.lineCount;
+        state->unitVersion = "V1.001";
+        showSearchScreen(*state, dialog);
+        showVersionPrompt(*state, dialog);
+        state->phase = c.phase;
+        state->step = c.step;
+        if (c.phase == Programming) {
+            showUploadScreen(*state, dialog);
+            state->linesSent = c.linesSent;
+            refreshUploadProgress(*state, dialog);
+        }
+        state->failure = c.failure;
+        if (c.warningSeconds > 0) {
+            showSilenceWarning(*state, dialog, c.warningSeconds);
+        } else {
+            showFailureScreen(*state, dialog);
+        }
+
+        auto* banner = controlAs<QLabel>(ID_BANNER);
+        std::vector<std::pair<std::int32_t, QRect>> used = {
+            {ID_LOGO, controlAs<QLabel>(ID_LOGO)->geometry()},
+            {ID_BANNER,
+             QFontMetrics(banner->font())
+                 .boundingRect(banner->text())
+                 .translated(banner->pos() + QPoint(0, QFontMetrics(banner->font()).ascent()))
+                 .intersected(banner->geometry())},
+        };
+        for (const std::int32_t id : shown) {
+            QWidget* control = dialog.control(id);
+            if (control == nullptr) {
+                continue;
+            }
+            QRect area = control->geometry();
+            if (auto* label = qobject_cast<QLabel*>(control)) {
+                if (label->text().isEmpty()) {
+                    continue;
+                }
+                // Laid out as the label does it, at its own width; a line it cannot show whole
+                // is not drawn at all.
+                const QFontMetrics metrics(label->font());
+                const QRect text =
+                    metrics.boundingRect(QRect(0, 0, label->width(), 1000),
+                                         Qt::AlignLeft | Qt::TextWordWrap, label->text());
+                const int lines = text.height() / metrics.lineSpacing();
+                EXPECT_LE(lines * metrics.height(), label->height())
+                    << c.name << ": text of " << id << " cut: " << label->text().toStdString();
+                area = QRect(label->pos(), QSize(text.width(), label->height()));
+            }
+            EXPECT_TRUE(client.contains(area)) << c.name << ": control " << id << " reaches out";
+            for (const auto& [other, otherArea] : used) {
+                EXPECT_FALSE(area.intersects(otherArea))
+                    << c.name << ": control " << id << " overlaps " << other;
+            }
+            used.emplace_back(id, area);
+        }
+        EXPECT_NE(dialog.control(ID_RETRY), nullptr) << c.name;
+        for (const std::int32_t id : shown) {
+            dialog.removeControl(id);
+        }
+    }
+}
+
 TEST_F(QtDialogTest, TextsAreBytesAndNeverMarkup) {
     dialog.addControl(ControlKind::Label, 150, "<b>V1</b> \x80 & more", Rect{10, 10, 300, 18},
                       STYLE_LABEL);

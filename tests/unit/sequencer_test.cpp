@@ -410,7 +410,7 @@ TEST(Sequencer, SilenceDuringTheUploadIsShownAndGoesAwayWhenTheUnitSpeaks) {
     }
     EXPECT_NEAR(static_cast<double>(r.tick - lastSend), SILENCE_TICKS, 2);
     EXPECT_EQ(r.state.phase, Programming);
-    EXPECT_EQ(r.dialog.text(ID_FAILURE_TEXT).substr(0, 29), " No answer from VKT-5 for 10 ");
+    EXPECT_EQ(r.dialog.text(ID_FAILURE_TEXT).substr(0, 29), "No answer from VKT-5 for 10 s");
     EXPECT_EQ(r.dialog.text(ID_UPLOAD_TEXT), " Uploading firmware ...  50%");
     EXPECT_EQ(r.dialog.defaultButton, ID_RETRY);
     EXPECT_TRUE(r.dialog.has(ID_UPLOAD_PROGRESS));
@@ -435,6 +435,14 @@ TEST(Sequencer, RetryDuringSilenceStartsAgainAndExitLeaves) {
         while (!r.dialog.has(ID_RETRY) && r.tick < 5000) {
             r.tickOnce();
         }
+        // Powered up again with Reset held, as the warning asks: the unit repeats its
+        // identification, which is no prompt, so the warning and its Retry stay.
+        r.unit.announce(r.tick + 1, r.tick + 100);
+        for (int i = 0; i < 100; ++i) {
+            r.tickOnce();
+        }
+        EXPECT_TRUE(r.dialog.has(ID_RETRY));
+        EXPECT_TRUE(r.dialog.has(ID_FAILURE_TEXT));
         r.command(button);
         EXPECT_FALSE(r.ports.device("COM3").open);
         if (button == ID_RETRY) {
