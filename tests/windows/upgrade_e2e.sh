@@ -232,10 +232,10 @@ wineserver_pid() {
 }
 
 # The share of one core allowed while the program only waits. The program and the wineserver
-# together use about 1 % waiting for a version line and 1.5 to 3 % on the upload screen after a
-# fault (every tick asks the wineserver about the line); a tick that spins, or a wineserver
-# polling a dead line, takes most of a core even on a loaded machine. The limit stays far from
-# both.
+# together use about 1 % waiting for a version line and under 1 % on the failure screen (the port
+# closed) or under the no-answer warning (every tick still asks the wineserver about the line); a
+# tick that spins, or a wineserver polling a dead line, takes most of a core even on a loaded
+# machine. The limit stays far from both.
 IDLE_LIMIT_PERCENT=10
 
 expect_idle() {
