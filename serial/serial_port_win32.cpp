@@ -53,6 +53,27 @@ bool wideName(std::string_view name, std::wstring& out) {
 // are not among them.
 constexpr DWORD LINE_ERRORS = CE_RXOVER | CE_OVERRUN | CE_FRAME | CE_TXFULL | CE_IOE;
 
+// What the device calls fail with once the device behind an open handle has gone: a USB adapter
+// pulled out (its driver answers access denied, bad command, general failure, device removed or
+// not connected, or cancels the call), a handle the system invalidated, and under Wine a pty whose
+// other side has closed (the EIO of the pty becomes "not ready").
+bool deviceRemoved(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_NOT_READY:
+            return true;
+        default:
+            return false;
+    }
+}
+
 class Win32SerialDevice final : public SerialDevice {
   public:
     explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
@@ -81,7 +102,10 @@ class Win32SerialDevice final : public SerialDevice {
         DWORD errors = 0;
         COMSTAT status{};
         if (!ClearCommError(handle_, &errors, &status)) {
-            return {0, PortStatus::SystemError};
+            // Either way the port is of no more use; the status tells a removed device from any
+            // other refusal.
+            return {0, deviceRemoved(GetLastError()) ? PortStatus::DeviceUnavailable
+                                                     : PortStatus::SystemError};
         }
         if ((errors & LINE_ERRORS) != 0) {
             return {0, PortStatus::LineError};
@@ -192,6 +216,19 @@ class Win32SerialDevice final : public SerialDevice {
     HANDLE handle_;
 };
 
+// A device left with abort-on-error set by an earlier program cancels every read and write after
+// a line error (ERROR_OPERATION_ABORTED) until the error is cleared, and that error also means a
+// removed device. Turned off, a cancelled call means only the latter; line errors still show in
+// ClearCommError. A device that cannot be asked keeps its setting: the calls say the rest.
+void keepCallsAfterLineErrors(HANDLE handle) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (GetCommState(handle, &dcb) && dcb.fAbortOnError) {
+        dcb.fAbortOnError = FALSE;
+        SetCommState(handle, &dcb);
+    }
+}
+
 class Win32SerialOpener final : public SerialDeviceOpener {
     static OpenedDevice failed(PortState why) {
         return {nullptr, PortStatus::DeviceUnavailable, {why, {}}};
@@ -224,6 +261,7 @@ class Win32SerialOpener final : public SerialDeviceOpener {
             CloseHandle(handle);
             return failed(PortState::NotTerminal);
         }
+        keepCallsAfterLineErrors(handle);
         return {std::make_unique<Win32SerialDevice>(handle), PortStatus::Ok};
     }
 

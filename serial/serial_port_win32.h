@@ -7,6 +7,10 @@
 // Every device call runs with the thread's error mode set to keep system message boxes away
 // (a vanished USB adapter must not put a box in front of the user), and the previous mode is
 // restored afterwards. Closing releases the handle and leaves the line settings as they are.
+// Abort-on-error is off, so a line error never cancels a call. Once the device has gone (unplugged,
+// or under Wine the pty's other side closed), queued() reports DeviceUnavailable (SystemError for
+// any other refusal: neither is Ok nor LineError), read() DeviceUnavailable and write()
+// IncompleteTransfer, so the program sees a lost unit, never one that merely went quiet.
 #pragma once
 
 #include <memory>

@@ -268,5 +268,39 @@ TEST_F(Win32SerialPortTest, SendsExactlyTheBytesGiven) {
     ports_.closePort(handle);
 }
 
+// The unit unplugged while its port is open: the far side of the line closes. Under Wine the
+// device calls then fail with "not ready"; the program must see a lost device (never Ok, never a
+// mere line error) within a tick or two, and a send must not pass for delivered.
+TEST_F(Win32SerialPortTest, ALineWhoseFarSideClosedIsReportedGone) {
+    const std::string line = environment("VKT5_TEST_HANGUP_PORT");
+    const std::string request = environment("VKT5_TEST_HANGUP_REQUEST");
+    if (line.empty() || request.empty()) {
+        GTEST_SKIP() << "run through serial_ports.sh, which provides a line to unplug";
+    }
+    const PortHandle handle = ports_.nextFreeHandle();
+    ASSERT_EQ(ports_.openPort(handle, line), PortStatus::Ok);
+    ASSERT_EQ(ports_.queuedBytes(handle).status, PortStatus::Ok);
+    ASSERT_EQ(ports_.sendText(handle, "Y"), PortStatus::Ok);
+
+    HANDLE signal = CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(signal, INVALID_HANDLE_VALUE) << "cannot ask for the hang-up: " << GetLastError();
+    CloseHandle(signal);
+
+    QueuedBytes queued{};
+    const ULONGLONG end = GetTickCount64() + 5000;
+    do {
+        queued = ports_.queuedBytes(handle);
+        if (queued.status != PortStatus::Ok) {
+            break;
+        }
+        Sleep(10);
+    } while (GetTickCount64() < end);
+    EXPECT_EQ(queued.status, PortStatus::DeviceUnavailable);
+    EXPECT_EQ(ports_.queuedBytes(handle).status, PortStatus::DeviceUnavailable) << "it stays gone";
+    EXPECT_EQ(ports_.sendText(handle, "Y"), PortStatus::IncompleteTransfer);
+    EXPECT_EQ(ports_.closePort(handle), PortStatus::Ok);
+}
+
 }  // namespace
 }  // namespace vkt5

@@ -9,23 +9,41 @@
 #   decline              No at the version prompt: nothing programmed
 #   exit                 Exit on the search screen while no unit answers
 #   close_during_upload  the window's close command in the middle of programming
-# and a unit that misbehaves, where the window must keep answering, the program must not spin,
-# and no success may be shown that was not earned:
-#   silent_version       the unit answers the identification, then never sends its version: the
-#                        search screen stays, the CPU stays low, Exit ends the program
-#   done_early           the unit says "Done" instead of the prompt for record 41: no success
-#                        screen (a click where OK would stand does nothing), the close command ends
-#                        the program, the unit holds 40 records
-#   hangup               the unit closes its line instead of the prompt for record 101: no success
-#                        screen, no crash, the CPU stays low, the close command ends the program
 #   noise                noise lines with NUL and DEL bytes around the identification: the unit is
 #                        still found, the question shown, No ends the program
+# and a unit that misbehaves, where the window must keep answering, the program must not spin,
+# and every fault must be told, with Retry leading to a complete upgrade of the unit powered up
+# again (the simulator boots afresh: --power-up-after, or SIGUSR1 where the test says when):
+#   silent_version       the unit answers the identification, then never sends its version: the
+#                        search screen stays, the CPU stays low, the port is let go after 5 s and
+#                        the scan finds the unit again once it is powered up; No ends the program
+#   done_early           the unit says "Done" instead of the prompt for record 51, and echoes
+#                        every record line before its prompt: the failure screen (ended early,
+#                        after 50 lines) at once, the CPU low there; Retry, and the upgrade
+#                        completes through the echo
+#   hangup               the unit repeats its identification every 10 ms behind 20 ms of reply
+#                        latency (the question still reads the real version), then closes its
+#                        line instead of the prompt for record 51: the failure screen
+#                        (disconnected) at once, the CPU low there; Retry finds the unit on the
+#                        new terminal behind COM3, and the upgrade completes under the latency
+#   silent_upload        the unit falls silent after record 50, with a noise line in the same
+#                        write before each awaited line: the upload screen shows the no-answer
+#                        warning with Retry and Exit after 10 s, the CPU low meanwhile; Retry,
+#                        the unit powered up, and the upgrade completes through the noise
+#   unplug_question      the unit is unplugged while the question is shown, and puts stray bytes
+#                        without a line end before every prompt: the failure screen (before the
+#                        upgrade began) without a click; Retry, and the upgrade completes
+# With VKT5_E2E_FAULT_ONLY=1 a fault scenario ends after the fault's checks (the window closed),
+# for repeating its time and CPU checks without the upload that follows Retry.
 # Every scenario ends with the program's exit status 0. The simulator is $VKT5_SIM, else the
 # configured one ($VKT5_SIM_DEFAULT); without one the test is skipped (status 77).
 #
 # CPU is the share of one core that the program's Wine process and the prefix's wineserver used
-# together over 5 s, from the scheduler's nanosecond counters: a tick that spins, or a wineserver
-# polling a dead line, shows there.
+# together over 5 s (4 s while a version is awaited), from the scheduler's nanosecond counters: a
+# tick that spins, or a wineserver polling a dead line, shows there. Times to a failure screen are
+# taken from the moment the simulator's trace shows the fault to the moment the window probe finds
+# the Retry button; the probe's own start under Wine (a few tenths of a second) is included. Both
+# go to figures.txt in the output directory.
 #
 # Not shown under Wine: Wine opens COM ports without exclusion, so a second copy of the program
 # opens the port that the first one holds and talks over it; that fault (and the program's answer
@@ -74,28 +92,41 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the unit ---------------------------------------------------------------------------------
-sim_args=(--report "$out/sim-report.txt" --compare-image "$image" --exit-on-close)
+# The unit's terminal is reached through a link of the simulator's own, which it renames over to
+# the new terminal when it comes back after a hang-up; COM3 points at that link.
+sim_args=(--link "$out/unit" --report "$out/sim-report.txt" --compare-image "$image" --verbose)
+# A unit that comes back after its fault: two boot-ups, and the simulator ends once the second
+# has taken the whole image.
+again=(--units 2 --exit-after-eof)
 case "$scenario" in
-    exit) sim_args+=(--silent) ;;
-    silent_version) sim_args+=(--silent-after-ident --verbose) ;;
-    done_early) sim_args+=(--done-after 40 --verbose) ;;
-    hangup) sim_args+=(--hangup-after 100 --verbose) ;;
-    noise) sim_args+=(--noise --verbose) ;;
+    upgrade | decline | close_during_upload) sim_args+=(--exit-on-close) ;;
+    exit) sim_args+=(--silent --exit-on-close) ;;
+    noise) sim_args+=(--noise --exit-on-close) ;;
+    silent_version) sim_args+=(--silent-after-ident --power-up-after 7000 "${again[@]}") ;;
+    done_early) sim_args+=(--done-after 50 --echo --power-up-after 300 "${again[@]}") ;;
+    hangup)
+        sim_args+=(--hangup-after 50 --ident-interval 10 --reply-latency 20 --power-up-after 500
+            "${again[@]}")
+        ;;
+    silent_upload) sim_args+=(--silent-after 50 --noise --noise-gap 0 "${again[@]}") ;;
+    unplug_question)
+        sim_args+=(--hangup-at-question 1500 --stray-before-prompt --power-up-after 500
+            "${again[@]}")
+        ;;
 esac
 "$sim" "${sim_args[@]}" >"$out/sim-stdout.txt" 2>"$out/sim-stderr.txt" &
 sim_pid=$!
 for _ in $(seq 1 100); do
-    [ -s "$out/sim-stdout.txt" ] && break
+    [ -L "$out/unit" ] && break
     sleep 0.05
 done
-pty="$(head -n1 "$out/sim-stdout.txt")"
-if [ -z "$pty" ] || [ ! -e "$pty" ]; then
+if [ ! -L "$out/unit" ]; then
     echo "the simulator gave no pty"
     cat "$out/sim-stderr.txt"
     exit 1
 fi
-vkt5_map_port "$port" "$pty"
-echo "simulator on $pty as COM$port"
+vkt5_map_port "$port" "$out/unit"
+echo "simulator on $(head -n1 "$out/sim-stdout.txt") as COM$port"
 
 # --- helpers ----------------------------------------------------------------------------------
 probe_window() {
@@ -201,15 +232,16 @@ wineserver_pid() {
 }
 
 # The share of one core allowed while the program only waits. The program and the wineserver
-# together use about 1 % waiting for a version line and 1.5 to 3 % on the upload screen after a
-# fault (every tick asks the wineserver about the line); a tick that spins, or a wineserver
-# polling a dead line, takes most of a core even on a loaded machine. The limit stays far from
-# both.
+# together use about 1 % waiting for a version line and under 1 % on the failure screen (the port
+# closed) or under the no-answer warning (every tick still asks the wineserver about the line); a
+# tick that spins, or a wineserver polling a dead line, takes most of a core even on a loaded
+# machine. The limit stays far from both.
 IDLE_LIMIT_PERCENT=10
 
 expect_idle() {
-    # expect_idle WHAT: the program's Wine process and the wineserver together, over 5 s.
-    local server mark_all mark_program mark_server percent program server_share
+    # expect_idle WHAT [SECONDS]: the program's Wine process and the wineserver together, over
+    # 5 s or as many seconds as given.
+    local seconds="${2:-5}" server mark_all mark_program mark_server percent program server_share
     case "$(cat "/proc/$program_pid/comm" 2>/dev/null)" in
         vkt5-upgrade*) ;;
         *)
@@ -224,7 +256,7 @@ expect_idle() {
     mark_all=$(cpu_mark "$program_pid" "$server")
     mark_program=$(cpu_mark "$program_pid")
     mark_server=$(cpu_mark "$server")
-    sleep 5
+    sleep "$seconds"
     percent=$(cpu_since "$mark_all" "$program_pid" "$server")
     program=$(cpu_since "$mark_program" "$program_pid")
     server_share=$(cpu_since "$mark_server" "$server")
@@ -234,17 +266,121 @@ expect_idle() {
         fail "$1: $percent % of a core"
 }
 
-expect_no_success() {
-    # No OK button, and a click where it would stand leaves the program running.
-    probe_window fault
-    grep -q '^control id=106 ' "$out/probe-fault.txt" || fail "the upload screen is gone"
-    if grep -q '^control id=113 ' "$out/probe-fault.txt"; then
-        fail "a success screen after the unit's fault"
+sim_log_count() {
+    # sim_log_count TEXT: how many lines of the simulator's trace show TEXT.
+    grep -cF -- "$1" "$out/sim-stderr.txt" 2>/dev/null
+}
+
+wait_sim_log_count() {
+    # wait_sim_log_count TEXT COUNT SECONDS: waits until TEXT shows on COUNT lines of the trace.
+    local end=$((SECONDS + $3))
+    until [ "$(sim_log_count "$1")" -ge "$2" ]; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.05
+    done
+}
+
+figure() {
+    # figure NAME VALUE: one measured figure, shown and kept.
+    echo "$1: $2" | tee -a "$out/figures.txt"
+}
+
+within() {
+    # within VALUE LOW HIGH: LOW <= VALUE <= HIGH
+    awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'
+}
+
+# A failure, or the unit lost, is told at once: the next tick sees it.
+FAILURE_SCREEN_LIMIT_S=3
+
+expect_failure_screen() {
+    # expect_failure_screen NAME TITLE PLACE: the failure screen after a fault that the trace
+    # has just shown (at $fault_at), within the limit, with its texts and buttons.
+    local name="$1" waited
+    probe_window "$name" --wait-control 114 --timeout 10 || fail "no Retry button after the fault"
+    waited=$(elapsed "$fault_at" "$(date +%s.%N)")
+    figure "seconds_to_failure_screen_$scenario" "$waited"
+    within "$waited" 0 "$FAILURE_SCREEN_LIMIT_S" ||
+        fail "the failure screen came $waited s after the fault (limit $FAILURE_SCREEN_LIMIT_S s)"
+    grep -qF "id=103 class=Static style=0x50012000 exstyle=0x00000000 rect=175,50,488,18 visible=1 text=\"$2\"" \
+        "$out/probe-$name.txt" || fail "failure title is not '$2'"
+    grep -qF "id=104 class=Static style=0x50012000 exstyle=0x00000000 rect=175,75,488,18 visible=1 text=\"$3\"" \
+        "$out/probe-$name.txt" || fail "failure place is not '$3'"
+    grep -q 'id=109 class=Static .*rect=175,100,320,54 visible=1 text=".*Reset button.*Retry' \
+        "$out/probe-$name.txt" || fail "no advice on the failure screen"
+    grep -q 'id=114 class=Button .*rect=170,200,94,24 visible=1 text="Retry"' "$out/probe-$name.txt" ||
+        fail "Retry button"
+    grep -q 'id=110 class=Button .*rect=280,200,94,24 visible=1 text="Exit"' "$out/probe-$name.txt" ||
+        fail "Exit button"
+    [ "$(value "$name" default_id)" = "114" ] || fail "Retry is not the default button"
+    if grep -qE '^control id=(105|106|107|108|111|112|113|115) ' "$out/probe-$name.txt"; then
+        fail "controls of another screen beside the failure screen"
     fi
-    click_client $((230 + 47)) $((200 + 12))
-    wait_program 2
+    screenshot "$name"
+}
+
+fault_only() {
+    # With VKT5_E2E_FAULT_ONLY set the scenario ends here, the window closed.
+    [ -n "${VKT5_E2E_FAULT_ONLY:-}" ] || return 1
+    probe_window close --close
+    wait_program 10
     local status=$?
-    [ $status -eq 124 ] || fail "a click where OK would stand ended the program (status $status)"
+    [ $status -eq 0 ] || fail "exit status $status after closing"
+    return 0
+}
+
+answer_yes() {
+    # The question with the unit's real version; Yes; the upload screen.
+    probe_window "$1" --wait-control 111 --timeout 60 || {
+        fail "no version prompt"
+        exit 1
+    }
+    grep -q 'id=103 .*text=" Would you like to upgrade V1.001"' "$out/probe-$1.txt" ||
+        fail "question text: $(grep '^control id=103 ' "$out/probe-$1.txt")"
+    grep -q 'text=" to version V1.002?"' "$out/probe-$1.txt" || fail "target version"
+    [ "$(value "$1" default_id)" = "112" ] || fail "default button $(value "$1" default_id)"
+    screenshot "$1"
+    click_client $((170 + 47)) $((200 + 12))
+    yes_at=$(date +%s.%N)
+    probe_window "$1-upload" --wait-control 106 --timeout 10 || fail "no upload screen"
+}
+
+finish_upgrade() {
+    # finish_upgrade BOOT_UPS: the success screen, OK, exit status 0, and the unit's flash equal
+    # to the image after BOOT_UPS boot-ups.
+    probe_window success --wait-control 113 --timeout 400 || fail "no success screen"
+    done_at=$(date +%s.%N)
+    echo "upload: $(elapsed "$yes_at" "$done_at") s from Yes to the success screen"
+    screenshot success
+    grep -q 'text=" Programming was successful"' "$out/probe-success.txt" || fail "success text"
+    [ "$(value success default_id)" = "113" ] || fail "OK is not the default"
+    click_client $((230 + 47)) $((200 + 12))
+    wait_program 20
+    local status=$?
+    [ $status -eq 0 ] || fail "exit status $status after OK"
+    for _ in $(seq 1 50); do
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    stop_simulator
+    cat "$out/sim-report.txt"
+    expect_report flash_matches_image yes
+    expect_report records_received 2263
+    expect_report bad_records 0
+    expect_report protocol_errors 0
+    expect_report boot_ups "$1"
+}
+
+retry_to_success() {
+    # retry_to_success X Y: Retry at those client coordinates, the search screen again, then the
+    # whole upgrade of the unit that was powered up again.
+    click_client "$1" "$2"
+    probe_window search_again --wait-control 105 --timeout 10 || fail "no search screen after Retry"
+    grep -q '^control id=114 ' "$out/probe-search_again.txt" && fail "Retry still there"
+    grep -q '^control id=110 .*rect=230,200,94,24' "$out/probe-search_again.txt" ||
+        fail "the search screen's Exit button"
+    answer_yes again
+    finish_upgrade 2
 }
 
 expect_no_crash() {
@@ -308,22 +444,36 @@ case "$scenario" in
 
     silent_version)
         wait_sim_log "falling silent instead of the version line" 30 || fail "the unit never fell silent"
+        closes=$(sim_log_count "port closed")
         sleep 0.5
-        expect_idle waiting_for_version
-        # Still the search screen: no question, and Exit answers.
+        # Within the 5 s that the program waits for the version.
+        expect_idle waiting_for_version 4
         probe_window waiting --wait-control 110 --timeout 5 || fail "no Exit button while waiting"
         grep -q '^control id=111 ' "$out/probe-waiting.txt" && fail "a question without a version"
+        grep -q '^control id=105 ' "$out/probe-waiting.txt" || fail "not searching any more"
         screenshot waiting_for_version
-        click_client $((230 + 47)) $((200 + 12))
+        # The port let go: the trace has both moments.
+        wait_sim_log_count "port closed" $((closes + 1)) 10 || fail "the port was never let go"
+        silent_at=$(grep -F "falling silent instead" "$out/sim-stderr.txt" | head -n1 | tr -d '[' | awk '{print $1}')
+        closed_at=$(grep -F "port closed" "$out/sim-stderr.txt" | sed -n "$((closes + 1))p" | tr -d '[' | awk '{print $1}')
+        let_go=$(elapsed "$silent_at" "$closed_at")
+        figure seconds_to_let_go "$let_go"
+        within "$let_go" 4.5 7 || fail "the port was let go $let_go s after the silence, not about 5 s"
+        # The scan goes on: the unit powered up again is found and asked about.
+        probe_window prompt --wait-control 111 --timeout 30 || fail "the unit was not found again"
+        grep -q 'id=103 .*text=" Would you like to upgrade V1.001"' "$out/probe-prompt.txt" ||
+            fail "question text"
+        click_client $((280 + 47)) $((200 + 12))
         wait_program 20
         status=$?
-        [ $status -eq 0 ] || fail "exit status $status after Exit"
+        [ $status -eq 0 ] || fail "exit status $status after No"
         stop_simulator
-        expect_report bytes_received 1
+        expect_report boot_ups 2
+        expect_report records_received 0
         expect_report protocol_errors 0
         ;;
 
-    upgrade | decline | close_during_upload | done_early | hangup | noise)
+    decline | noise)
         probe_window prompt --wait-control 111 --timeout 60 || {
             fail "no version prompt"
             exit 1
@@ -333,85 +483,107 @@ case "$scenario" in
             fail "question text"
         grep -q 'text=" to version V1.002?"' "$out/probe-prompt.txt" || fail "target version"
         [ "$(value prompt default_id)" = "112" ] || fail "default button $(value prompt default_id)"
+        click_client $((280 + 47)) $((200 + 12))
+        wait_program 20
+        status=$?
+        [ $status -eq 0 ] || fail "exit status $status after No"
+        # The unit was never told to program, so it waits on; stopping it writes its report.
+        stop_simulator
+        received="$(report_value records_received)"
+        [ "${received:-0}" = 0 ] || fail "the unit received $received records after No"
+        # The identification's answer and nothing else: the noise was not taken for a line.
+        expect_report bytes_received 1
+        expect_report protocol_errors 0
+        ;;
 
-        if [ "$scenario" = decline ] || [ "$scenario" = noise ]; then
-            click_client $((280 + 47)) $((200 + 12))
-            wait_program 20
-            status=$?
-            [ $status -eq 0 ] || fail "exit status $status after No"
-            # The unit was never told to program, so it waits on; stopping it writes its report.
-            stop_simulator
-            received="$(report_value records_received)"
-            [ "${received:-0}" = 0 ] || fail "the unit received $received records after No"
-            # The identification's answer and nothing else: the noise was not taken for a line.
-            expect_report bytes_received 1
-            expect_report protocol_errors 0
-        else
-            click_client $((170 + 47)) $((200 + 12))
-            yes_at=$(date +%s.%N)
-            probe_window upload --wait-control 106 --timeout 10 || fail "no upload screen"
-            sleep 3
-            screenshot upload
-            probe_window upload --wait-control 106 --timeout 5
-            grep -q 'id=106 .*text=" Uploading firmware \.\.\. *[0-9]*%"' "$out/probe-upload.txt" ||
-                fail "upload text"
-            [ "$(value upload default_id)" = "0" ] || fail "a default button during the upload"
+    unplug_question)
+        probe_window prompt --wait-control 111 --timeout 60 || {
+            fail "no version prompt"
+            exit 1
+        }
+        wait_sim_log "hanging up at the question" 10 || fail "the unit was never unplugged"
+        fault_at=$(date +%s.%N)
+        expect_failure_screen failure " VKT-5 was disconnected" " before the upgrade began"
+        expect_no_crash
+        fault_only || retry_to_success $((170 + 47)) $((200 + 12))
+        ;;
 
-            if [ "$scenario" = close_during_upload ]; then
+    upgrade | close_during_upload | done_early | hangup | silent_upload)
+        answer_yes prompt
+        case "$scenario" in
+            upgrade | close_during_upload)
+                sleep 3
+                screenshot upload
+                probe_window upload --wait-control 106 --timeout 5
+                grep -q 'id=106 .*text=" Uploading firmware \.\.\. *[0-9]*%"' "$out/probe-upload.txt" ||
+                    fail "upload text"
+                [ "$(value upload default_id)" = "0" ] || fail "a default button during the upload"
+                ;;
+        esac
+        case "$scenario" in
+            close_during_upload)
                 probe_window close --close
                 wait_program 10
                 status=$?
                 [ $status -eq 0 ] || fail "exit status $status after closing during the upload"
-            elif [ "$scenario" = done_early ] || [ "$scenario" = hangup ]; then
-                if [ "$scenario" = done_early ]; then
-                    wait_sim_log "saying Done after 40 records" 30 || fail "the unit never said Done"
-                    expected_records=40
-                else
-                    wait_sim_log "hanging up after 100 records" 30 || fail "the unit never hung up"
-                    expected_records=100
-                fi
-                sleep 1
-                screenshot after_fault
-                expect_idle after_fault
-                expect_no_success
-                kill -0 "$program_pid" 2>/dev/null || fail "the program is gone after the fault"
-                expect_no_crash
-                probe_window close --close
-                wait_program 10
-                status=$?
-                [ $status -eq 0 ] || fail "exit status $status after closing"
-                stop_simulator
-                cat "$out/sim-report.txt"
-                expect_report records_received "$expected_records"
-                expect_report bad_records 0
-                expect_report eof_seen no
-            else
+                ;;
+            upgrade)
                 # Enter while no button exists must not end the upload.
                 probe_window enter --key return
                 sleep 1
                 kill -0 "$program_pid" 2>/dev/null || fail "Enter during the upload ended it"
-                probe_window success --wait-control 113 --timeout 400 || fail "no success screen"
-                done_at=$(date +%s.%N)
-                echo "upload: $(elapsed "$yes_at" "$done_at") s from Yes to the success screen"
-                screenshot success
-                grep -q 'text=" Programming was successful"' "$out/probe-success.txt" ||
-                    fail "success text"
-                [ "$(value success default_id)" = "113" ] || fail "OK is not the default"
-                click_client $((230 + 47)) $((200 + 12))
-                wait_program 20
-                status=$?
-                [ $status -eq 0 ] || fail "exit status $status after OK"
-                for _ in $(seq 1 50); do
-                    kill -0 "$sim_pid" 2>/dev/null || break
-                    sleep 0.1
-                done
-                cat "$out/sim-report.txt"
-                [ "$(report_value flash_matches_image)" = yes ] ||
-                    [ "$(report_value flash_matches_image)" = true ] ||
-                    [ "$(report_value flash_matches_image)" = 1 ] ||
-                    fail "the unit's flash differs from the image"
-            fi
-        fi
+                finish_upgrade 1
+                ;;
+            done_early | hangup)
+                if [ "$scenario" = done_early ]; then
+                    wait_sim_log "saying Done after 50 records" 60 || fail "the unit never said Done"
+                    fault_at=$(date +%s.%N)
+                    expect_failure_screen failure " VKT-5 ended the programming early" \
+                        " after 50 of 2263 lines (2%)"
+                else
+                    wait_sim_log "hanging up after 50 records" 60 || fail "the unit never hung up"
+                    fault_at=$(date +%s.%N)
+                    expect_failure_screen failure " VKT-5 was disconnected" \
+                        " after 50 of 2263 lines (2%)"
+                fi
+                expect_idle failure_screen
+                kill -0 "$program_pid" 2>/dev/null || fail "the program is gone after the fault"
+                expect_no_crash
+                fault_only || retry_to_success $((170 + 47)) $((200 + 12))
+                ;;
+            silent_upload)
+                wait_sim_log "falling silent after 50 records" 60 || fail "the unit never fell silent"
+                fault_at=$(date +%s.%N)
+                probe_window no_answer --wait-control 114 --timeout 20 ||
+                    fail "no warning after 20 s of silence"
+                waited=$(elapsed "$fault_at" "$(date +%s.%N)")
+                figure seconds_to_no_answer_warning "$waited"
+                # Counted from the unit's last byte, which came just before the trace line.
+                within "$waited" 9.5 13 || fail "the warning came $waited s after the silence, not 10 s"
+                grep -q 'id=109 class=Static .*rect=175,100,320,54 visible=1 text=" No answer from VKT-5 for 10 s\.' \
+                    "$out/probe-no_answer.txt" || fail "warning text"
+                grep -q 'id=106 .*text=" Uploading firmware \.\.\. *2%"' "$out/probe-no_answer.txt" ||
+                    fail "the upload screen is not kept under the warning"
+                grep -q '^control id=108 ' "$out/probe-no_answer.txt" || fail "no upload bar"
+                grep -q 'id=114 class=Button .*rect=170,208,94,24 visible=1 text="Retry"' \
+                    "$out/probe-no_answer.txt" || fail "Retry button"
+                grep -q 'id=110 class=Button .*rect=280,208,94,24 visible=1 text="Exit"' \
+                    "$out/probe-no_answer.txt" || fail "Exit button"
+                screenshot no_answer
+                expect_idle no_answer_warning
+                expect_no_crash
+                if ! fault_only; then
+                    # Retry first: the unit powered up while the upload waits would only be
+                    # heard identifying itself (see the report).
+                    click_client $((170 + 47)) $((208 + 12))
+                    probe_window search_after --wait-control 105 --timeout 10 ||
+                        fail "no search screen after Retry"
+                    kill -USR1 "$sim_pid"
+                    answer_yes again
+                    finish_upgrade 2
+                fi
+                ;;
+        esac
         ;;
     *)
         echo "unknown scenario $scenario"
