@@ -23,6 +23,10 @@
 # Every scenario ends with the program's exit status 0. The simulator is $VKT5_SIM, else the
 # configured one ($VKT5_SIM_DEFAULT); without one the test is skipped (status 77).
 #
+# VKT5_E2E_FAST=1 runs the program in fast mode (VKT5_FAST=1). The unit then takes 5 ms per
+# record, so that the upload screen stays long enough to be looked at, and the upgrade scenario
+# must get from Yes to the success screen in a fraction of the tick bound (67.89 s).
+#
 # CPU is the share of one core that the program's Wine process and the prefix's wineserver used
 # together over 3 s: a tick that spins, or a wineserver polling a dead line, shows there.
 #
@@ -73,6 +77,11 @@ trap cleanup EXIT
 
 # --- the unit ---------------------------------------------------------------------------------
 sim_args=(--report "$out/sim-report.txt" --compare-image "$image" --exit-on-close)
+FAST_UPLOAD_LIMIT_SECONDS=30
+if [ "${VKT5_E2E_FAST:-0}" = 1 ]; then
+    export VKT5_FAST=1
+    sim_args+=(--record-delay 5)
+fi
 case "$scenario" in
     exit) sim_args+=(--silent) ;;
     silent_version) sim_args+=(--silent-after-ident --verbose) ;;
@@ -388,6 +397,10 @@ case "$scenario" in
                 probe_window success --wait-control 113 --timeout 400 || fail "no success screen"
                 done_at=$(date +%s.%N)
                 echo "upload: $(elapsed "$yes_at" "$done_at") s from Yes to the success screen"
+                if [ "${VKT5_E2E_FAST:-0}" = 1 ]; then
+                    awk -v s="$(elapsed "$yes_at" "$done_at")" -v l=$FAST_UPLOAD_LIMIT_SECONDS \
+                        'BEGIN { exit !(s < l) }' || fail "fast mode: the upload took too long"
+                fi
                 screenshot success
                 grep -q 'text=" Programming was successful"' "$out/probe-success.txt" ||
                     fail "success text"
