@@ -11,8 +11,8 @@
 wine_prefix_pids() {
     local p
     for p in /proc/[0-9]*; do
-        tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -qiE '\.exe|wine' &&
-            tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+        tr '\0' ' ' 2>/dev/null <"$p/cmdline" | grep -qiE '\.exe|wine' &&
+            tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" &&
             echo "${p#/proc/}"
     done
 }
