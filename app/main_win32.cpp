@@ -1,6 +1,7 @@
 // The Windows entry point: the Win32 dialog manager for the window, the communications API for
 // the ports, and the shared start-up. The command line means nothing to the program. The exit
-// status is 0 on every path. VKT5_TRACE=FILE writes the wire trace of every port to FILE.
+// status is 0 on every path. VKT5_TRACE=FILE writes the wire trace of every port to FILE;
+// VKT5_FAST=1 answers the unit as its bytes arrive (see README).
 #include <windows.h>
 
 #include <cstdlib>
@@ -46,6 +47,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     vkt5::Win32MainDialog dialog;
     // The record holds the 7001-entry image table; it lives on the heap, not on the stack.
     const auto state = std::make_unique<vkt5::UpgradeState>();
-    vkt5::startUp(*state, image, dialog, trace.ports());
+    vkt5::startUp(*state, image, dialog, trace.ports(),
+                  vkt5::pacingFromEnvironment(std::getenv("VKT5_FAST")));
     return 0;
 }

@@ -49,7 +49,7 @@ void resetRunState(UpgradeState& state) {
 }
 
 int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDialog& dialog,
-            SerialPortService& ports) {
+            SerialPortService& ports, Pacing pacing) {
     // An image with no line to send would let the upload end at once and report success without
     // programming anything: say so and leave the unit alone.
     if (!initialiseState(state, image)) {
@@ -58,9 +58,14 @@ int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDial
     }
 
     buildMainDialog(state, dialog);
-    UpgradeSequencer sequencer(state, ports, dialog);
+    UpgradeSequencer sequencer(state, ports, dialog, pacing);
     dialog.runMainDialog(sequencer);
     return 0;
+}
+
+Pacing pacingFromEnvironment(const char* fastValue) {
+    return fastValue != nullptr && std::string_view(fastValue) == "1" ? Pacing::Fast
+                                                                      : Pacing::Ticks;
 }
 
 }  // namespace vkt5

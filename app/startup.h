@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/upgrade_sequencer.h"
 #include "app/upgrade_state.h"
 #include "serial/serial_port_service.h"
 #include "ui/main_dialog.h"
@@ -24,7 +25,11 @@ bool initialiseState(UpgradeState& state, std::optional<std::string_view> image)
 void resetRunState(UpgradeState& state);
 
 // image: the bytes of the carried image, or nothing when the platform could not read them.
+// pacing: the sequencer's (Fast only where the host can watch the port).
 int startUp(UpgradeState& state, std::optional<std::string_view> image, MainDialog& dialog,
-            SerialPortService& ports);
+            SerialPortService& ports, Pacing pacing = Pacing::Ticks);
+
+// Whether the environment asks for fast pacing (VKT5_FAST=1); the hosts read it the same way.
+Pacing pacingFromEnvironment(const char* fastValue);
 
 }  // namespace vkt5

@@ -74,13 +74,35 @@ bool deviceRemoved(DWORD error) {
     }
 }
 
+// Waits for an overlapped operation that did not complete at once. Every operation here is
+// short (a read of bytes already counted, a write the driver takes), so waiting keeps the
+// device synchronous towards the caller.
+bool finish(HANDLE handle, OVERLAPPED& io, BOOL started, DWORD& transferred) {
+    if (started) {
+        return GetOverlappedResult(handle, &io, &transferred, FALSE) != FALSE;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    return GetOverlappedResult(handle, &io, &transferred, TRUE) != FALSE;
+}
+
+// A read that waits for the first byte and no longer: with both of these at MAXDWORD, ReadFile
+// returns at once with whatever is queued, or waits for one byte to arrive, or gives up after the
+// constant (then the host is woken for nothing and asks again).
+constexpr COMMTIMEOUTS FIRST_BYTE_TIMEOUTS{MAXDWORD, MAXDWORD, 60000, 0, 0};
+
 class Win32SerialDevice final : public SerialDevice {
   public:
-    explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
+    Win32SerialDevice(HANDLE handle, HANDLE ioEvent, HANDLE rxEvent)
+        : handle_(handle), ioEvent_(ioEvent), rxEvent_(rxEvent) {}
 
     ~Win32SerialDevice() override {
         const QuietErrorMode quiet;
+        settleWait(true);
         CloseHandle(handle_);
+        CloseHandle(ioEvent_);
+        CloseHandle(rxEvent_);
     }
 
     Win32SerialDevice(const Win32SerialDevice&) = delete;
@@ -97,8 +119,11 @@ class Win32SerialDevice final : public SerialDevice {
         }
     }
 
+    // The waiting read's byte, once it has one, counts as queued. It is collected before the
+    // driver's queue is counted, so that no byte is ever counted twice.
     QueuedBytes queued() override {
         const QuietErrorMode quiet;
+        settleWait(false);
         DWORD errors = 0;
         COMSTAT status{};
         if (!ClearCommError(handle_, &errors, &status)) {
@@ -110,26 +135,38 @@ class Win32SerialDevice final : public SerialDevice {
         if ((errors & LINE_ERRORS) != 0) {
             return {0, PortStatus::LineError};
         }
-        const DWORD count = status.cbInQue;
-        if (count > static_cast<DWORD>(std::numeric_limits<std::int32_t>::max())) {
+        const std::uint64_t count = std::uint64_t{status.cbInQue} + held_.size();
+        if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
             return {std::numeric_limits<std::int32_t>::max(), PortStatus::Ok};
         }
         return {static_cast<std::int32_t>(count), PortStatus::Ok};
     }
 
-    // No time-outs are set on the device, so a read waits for every byte asked for; asking only
-    // for what ClearCommError has counted keeps it from waiting at all.
+    // The caller asks only for what queued() counted, so the read never waits: a waiting read is
+    // ended first (its byte comes first), and the driver is asked only for the rest.
     ReceivedBytes read(std::int32_t maxBytes) override {
         if (maxBytes < 1) {
             return {{}, PortStatus::Ok};
         }
         const QuietErrorMode quiet;
-        std::string text(static_cast<std::size_t>(maxBytes), '\0');
+        settleWait(true);
+        const auto wanted = static_cast<std::size_t>(maxBytes);
+        std::string text = held_.substr(0, wanted);
+        held_.erase(0, text.size());
+        if (text.size() == wanted) {
+            return {std::move(text), PortStatus::Ok};
+        }
+        const std::size_t start = text.size();
+        text.resize(wanted);
+        OVERLAPPED io{};
+        io.hEvent = ioEvent_;
         DWORD got = 0;
-        if (!ReadFile(handle_, text.data(), static_cast<DWORD>(maxBytes), &got, nullptr)) {
+        const BOOL started = ReadFile(handle_, text.data() + start,
+                                      static_cast<DWORD>(wanted - start), nullptr, &io);
+        if (!finish(handle_, io, started, got)) {
             return {{}, PortStatus::DeviceUnavailable};
         }
-        text.resize(got);
+        text.resize(start + got);
         return {std::move(text), PortStatus::Ok};
     }
 
@@ -141,12 +178,52 @@ class Win32SerialDevice final : public SerialDevice {
             return PortStatus::IncompleteTransfer;
         }
         const QuietErrorMode quiet;
+        OVERLAPPED io{};
+        io.hEvent = ioEvent_;
         DWORD put = 0;
-        if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) ||
-            put != bytes.size()) {
+        const BOOL started =
+            WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &io);
+        if (!finish(handle_, io, started, put) || put != bytes.size()) {
             return PortStatus::IncompleteTransfer;
         }
         return PortStatus::Ok;
+    }
+
+    // The event is set by a one-byte overlapped read that waits for the first byte to arrive
+    // (an overlapped WaitCommEvent would be the textbook way, but under Wine it ends at once,
+    // cancelled, on a port behind a pseudo-terminal, every time). A byte already taken, or one
+    // there when the read starts, sets the event at once.
+    std::intptr_t waitHandle() override {
+        const QuietErrorMode quiet;
+        settleWait(false);
+        if (!held_.empty()) {
+            SetEvent(rxEvent_);
+            return reinterpret_cast<std::intptr_t>(rxEvent_);
+        }
+        if (waitPending_) {
+            return reinterpret_cast<std::intptr_t>(rxEvent_);
+        }
+        if (!timeoutsSet_) {
+            COMMTIMEOUTS timeouts = FIRST_BYTE_TIMEOUTS;
+            if (!SetCommTimeouts(handle_, &timeouts)) {
+                return SerialPortService::NO_WAIT_HANDLE;  // the ticks alone, then
+            }
+            timeoutsSet_ = true;
+        }
+        ResetEvent(rxEvent_);
+        waitRead_ = OVERLAPPED{};
+        waitRead_.hEvent = rxEvent_;
+        if (ReadFile(handle_, &waitByte_, 1, nullptr, &waitRead_)) {
+            waitPending_ = true;
+            settleWait(false);
+            SetEvent(rxEvent_);
+        } else if (GetLastError() == ERROR_IO_PENDING) {
+            waitPending_ = true;
+        } else {
+            // A device that cannot be read is seen as gone by the next look at its queue.
+            return SerialPortService::NO_WAIT_HANDLE;
+        }
+        return reinterpret_cast<std::intptr_t>(rxEvent_);
     }
 
   private:
@@ -213,7 +290,34 @@ class Win32SerialDevice final : public SerialDevice {
         return SetupComm(handle_, receive, transmit) ? PortStatus::Ok : PortStatus::InvalidArgument;
     }
 
+    // Collects the waiting read once it has ended (ending it first when asked to); its byte,
+    // if it got one, joins the held bytes.
+    void settleWait(bool end) {
+        if (!waitPending_) {
+            return;
+        }
+        if (end) {
+            CancelIoEx(handle_, &waitRead_);
+        }
+        DWORD got = 0;
+        if (!GetOverlappedResult(handle_, &waitRead_, &got, end ? TRUE : FALSE) &&
+            GetLastError() == ERROR_IO_INCOMPLETE) {
+            return;
+        }
+        waitPending_ = false;
+        if (got == 1) {
+            held_.push_back(waitByte_);
+        }
+    }
+
     HANDLE handle_;
+    HANDLE ioEvent_;  // completion of this device's reads and writes
+    HANDLE rxEvent_;  // what waitHandle hands out: set when the waiting read ends
+    OVERLAPPED waitRead_{};
+    char waitByte_ = 0;
+    bool waitPending_ = false;
+    bool timeoutsSet_ = false;
+    std::string held_;  // received bytes the waiting read took, not yet handed out
 };
 
 // A device left with abort-on-error set by an earlier program cancels every read and write after
@@ -245,8 +349,9 @@ class Win32SerialOpener final : public SerialDeviceOpener {
         security.nLength = sizeof(security);
         security.lpSecurityDescriptor = nullptr;
         security.bInheritHandle = TRUE;
-        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &security,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle =
+            CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &security, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             // A port that exists but is held by another program answers "access denied" (or a
             // sharing violation); anything else means there is no such port.
@@ -262,7 +367,17 @@ class Win32SerialOpener final : public SerialDeviceOpener {
             return failed(PortState::NotTerminal);
         }
         keepCallsAfterLineErrors(handle);
-        return {std::make_unique<Win32SerialDevice>(handle), PortStatus::Ok};
+        HANDLE ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE rxEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (ioEvent == nullptr || rxEvent == nullptr) {
+            for (HANDLE h : {handle, ioEvent, rxEvent}) {
+                if (h != nullptr) {
+                    CloseHandle(h);
+                }
+            }
+            return {nullptr, PortStatus::OutOfMemory, {PortState::NoUnit, {}}};
+        }
+        return {std::make_unique<Win32SerialDevice>(handle, ioEvent, rxEvent), PortStatus::Ok};
     }
 
     void sleepMilliseconds(std::int32_t milliseconds) override {

@@ -80,12 +80,15 @@ guarded() {
 # a file. A TAG keeps a second copy's status and log apart from the first's. Its lock files go to
 # the session's own folder (VKT5_LOCK_DIRS), never to /run/lock. With RUN_AS set, the program
 # runs as that user.
+# With VKT5_E2E_FAST=1 in the environment the program runs in fast mode (VKT5_FAST=1): every
+# scenario can be run so.
 start_program() {
     tag=${3:+-$3}
     rm -f "$SESSION_DIR/status$tag"
     mkdir -p "$SESSION_DIR/locks"
     chmod 1777 "$SESSION_DIR/locks"
     (
+        [ "${VKT5_E2E_FAST:-0}" = 1 ] && export VKT5_FAST=1
         VKT5_PORTS=$2 VKT5_LOCK_DIRS=$SESSION_DIR/locks \
             guarded ${RUN_AS:+runuser -u "$RUN_AS" --} "$1" >"$SESSION_DIR/program$tag.log" 2>&1
         echo $? >"$SESSION_DIR/status$tag"

@@ -39,6 +39,8 @@ class RecordingDialog final : public MainDialog {
     std::int32_t startTimer(std::int32_t timerId, std::int32_t intervalMs) override;
     void stopTimer(std::int32_t timerId) override;
     void endMainDialog() override;
+    // Kept apart from the log: only fast mode watches the port, and the log is the same in both.
+    void watchPort(std::intptr_t waitHandle) override { watches.push_back(waitHandle); }
 
     WindowHandle createDialog(std::string_view caption, std::int32_t clientWidth,
                               std::int32_t clientHeight) override;
@@ -59,6 +61,10 @@ class RecordingDialog final : public MainDialog {
 
     std::map<std::int32_t, RecordedControl> controls;
     std::vector<std::string> log;
+    std::vector<std::intptr_t> watches;  // every watchPort call, in order
+    std::intptr_t watching() const {
+        return watches.empty() ? SerialPortService::NO_WAIT_HANDLE : watches.back();
+    }
     std::int32_t defaultButton = 0;  // 0: none
     std::int32_t timerResult = 1;    // what startTimer returns
     bool timerRunning = false;

@@ -213,6 +213,15 @@ void ScriptedPort::keepSettingsOnClose(PortHandle handle) {
     }
 }
 
+std::intptr_t ScriptedPort::waitHandle(PortHandle handle) {
+    return bound(handle) != nullptr ? WAIT_HANDLE_BASE + handle : NO_WAIT_HANDLE;
+}
+
+bool ScriptedPort::ready(std::intptr_t waitHandle) {
+    const ScriptedDevice* dev = bound(static_cast<PortHandle>(waitHandle - WAIT_HANDLE_BASE));
+    return waitHandle != NO_WAIT_HANDLE && dev != nullptr && (!dev->queue.empty() || dev->hungUp);
+}
+
 void ScriptedPort::pause(std::int32_t milliseconds) {
     calls.push_back({tick_, PortOp::Pause, 0, {}, {}, milliseconds, {}, PortStatus::Ok});
 }

@@ -91,6 +91,14 @@ class ScriptedPort final : public SerialPortService {
     void pause(std::int32_t milliseconds) override;
     OpenDetail lastOpenDetail() const override { return lastOpen_; }
     void keepSettingsOnClose(PortHandle handle) override;
+    // A made-up handle per open port (WAIT_HANDLE_BASE + its port handle), as a descriptor would
+    // be; NO_WAIT_HANDLE for a handle that names no open port.
+    std::intptr_t waitHandle(PortHandle handle) override;
+
+    // Whether a host waiting on this handle would wake now: the port behind it is open and has
+    // bytes queued or has hung up (a descriptor stays readable then), as poll reports it.
+    bool ready(std::intptr_t waitHandle);
+    static constexpr std::intptr_t WAIT_HANDLE_BASE = 1000;
 
   private:
     std::optional<PortStatus> injected(PortOp op);

@@ -4,6 +4,8 @@
 // the sequencer use.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QDialog>
 #include <QFontInfo>
@@ -533,6 +535,42 @@ TEST_F(QtDialogTest, CloseEndsTheRunWhileTicking) {
     dialog.setControlText(ID_PROMPT, "late");
     dialog.removeControl(ID_EXIT);
     EXPECT_EQ(dialog.startTimer(1, 15), 0);
+}
+
+// A watched descriptor delivers MSG_PORT_DATA through the handler's one path; watching the same
+// descriptor again keeps the watch; giving it up from inside its own event stops it, and bytes
+// left unread then wake nothing.
+TEST_F(QtDialogTest, WatchedPortDeliversPortDataUntilTheWatchIsGivenUp) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_NONBLOCK | O_CLOEXEC), 0);
+    const auto put = [&](const char* bytes) { ASSERT_EQ(write(pipeEnds[1], bytes, 1), 1); };
+    int ticksAfterGivingUp = -1;
+    handler.onEvent = [&](const Event& e) {
+        if (e.message == MSG_INIT_DIALOG) {
+            dialog.startTimer(1, 15);
+            dialog.watchPort(pipeEnds[0]);
+        } else if (e.message == MSG_PORT_DATA) {
+            char byte = 0;
+            EXPECT_EQ(read(pipeEnds[0], &byte, 1), 1);
+            if (handler.count(MSG_PORT_DATA) == 1) {
+                dialog.watchPort(pipeEnds[0]);  // the same descriptor: the watch goes on
+                QTimer::singleShot(30, dialog.window(), [&] { put("b"); });
+            } else {
+                dialog.watchPort(SerialPortService::NO_WAIT_HANDLE);
+                put("c");  // never read
+                ticksAfterGivingUp = 0;
+            }
+        } else if (e.message == MSG_TIMER && ticksAfterGivingUp >= 0 &&
+                   ++ticksAfterGivingUp == 10) {
+            dialog.endMainDialog();
+        }
+    };
+    run([&] { put("a"); });
+    EXPECT_EQ(handler.count(MSG_PORT_DATA), 2);
+    EXPECT_EQ(ticksAfterGivingUp, 10);
+    EXPECT_EQ(handler.maxDepth, 1);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
 }
 
 TEST_F(QtDialogTest, EndBeforeTheRunMeansTheRunDoesNothing) {

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -299,6 +301,68 @@ TEST_F(Win32SerialPortTest, ALineWhoseFarSideClosedIsReportedGone) {
     EXPECT_EQ(queued.status, PortStatus::DeviceUnavailable);
     EXPECT_EQ(ports_.queuedBytes(handle).status, PortStatus::DeviceUnavailable) << "it stays gone";
     EXPECT_EQ(ports_.sendText(handle, "Y"), PortStatus::IncompleteTransfer);
+}
+
+// The wait handle is an event set by received characters: not set while nothing came, set when the
+// unit speaks, set at once when bytes were already queued before it was asked for, and cleared
+// again once they are read and it is asked for anew; the bytes reach the caller once each and in
+// order. A byte wakes the waiter within milliseconds, not on a polling interval.
+TEST_F(Win32SerialPortTest, WaitHandleIsSetByReceivedCharacters) {
+    PeerPort unit(peer_);
+    ASSERT_TRUE(unit.open());
+    const PortHandle handle = ports_.nextFreeHandle();
+    ASSERT_EQ(ports_.openPort(handle, port_), PortStatus::Ok);
+    const auto event = reinterpret_cast<HANDLE>(ports_.waitHandle(handle));
+    ASSERT_NE(reinterpret_cast<std::intptr_t>(event), SerialPortService::NO_WAIT_HANDLE);
+    EXPECT_EQ(WaitForSingleObject(event, 100), WAIT_TIMEOUT);
+    EXPECT_EQ(ports_.waitHandle(handle), reinterpret_cast<std::intptr_t>(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+
+    const auto takeAll = [&] {
+        std::string got;
+        const std::int32_t count = waitQueued(handle, 1);
+        if (count > 0) {
+            got = ports_.receiveBytes(handle, count).text;
+        }
+        return got;
+    };
+    std::vector<double> wakeMs;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(ports_.waitHandle(handle)), 0),
+                  WAIT_TIMEOUT);
+        LARGE_INTEGER frequency{}, from{}, to{};
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&from);
+        ASSERT_TRUE(unit.write("*"));
+        ASSERT_EQ(WaitForSingleObject(event, 2000), WAIT_OBJECT_0) << "round " << i;
+        QueryPerformanceCounter(&to);
+        wakeMs.push_back(1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+                         static_cast<double>(frequency.QuadPart));
+        EXPECT_EQ(takeAll(), "*");
+    }
+    std::sort(wakeMs.begin(), wakeMs.end());
+    std::printf("wake after a received byte: median %.2f ms, worst %.2f ms\n", wakeMs[10],
+                wakeMs.back());
+    EXPECT_LT(wakeMs[10], 20.0);
+
+    // A line that comes while the wait is pending reaches the caller whole and in order.
+    ASSERT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(ports_.waitHandle(handle)), 0),
+              WAIT_TIMEOUT);
+    ASSERT_TRUE(unit.write("E or P?\r\n"));
+    ASSERT_EQ(WaitForSingleObject(event, 2000), WAIT_OBJECT_0);
+    ASSERT_GE(waitQueued(handle, 9), 9);
+    EXPECT_EQ(takeAll(), "E or P?\r\n");
+
+    // Bytes that came while nobody waited: the handle asked for afterwards is set at once.
+    ASSERT_TRUE(unit.write("Erased\r\n"));
+    ASSERT_GE(waitQueued(handle, 8), 8);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(ports_.waitHandle(handle)), 0),
+              WAIT_OBJECT_0);
+    EXPECT_EQ(ports_.queuedBytes(handle).count, 8);
+    EXPECT_EQ(takeAll(), "Erased\r\n");
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(ports_.waitHandle(handle)), 50),
+              WAIT_TIMEOUT);
+    // Closing with the wait pending ends it cleanly.
     EXPECT_EQ(ports_.closePort(handle), PortStatus::Ok);
 }
 

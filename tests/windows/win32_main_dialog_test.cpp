@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -292,6 +293,37 @@ TEST_F(Win32MainDialogTest, RunDeliversInitAndSizeBeforeShowingThenTicksAndComma
     EXPECT_EQ(handler.commands(), std::vector<std::uintptr_t>{ID_EXIT});
     // Nothing reaches the handler once the dialog has ended.
     EXPECT_EQ(handler.events.back().message, MSG_COMMAND);
+}
+
+// A watched handle that is set brings MSG_PORT_DATA, and the window's own messages still come
+// while it stays set; once the watch is given up, nothing more comes from it.
+TEST_F(Win32MainDialogTest, AWatchedHandleDeliversPortDataBesideTheTicksUntilGivenUp) {
+    HANDLE port = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(port, nullptr);
+    std::size_t eventsAtStop = 0;
+    ScriptedHandler handler(dialog_, [&](int tick) {
+        if (tick == 1) {
+            dialog_.watchPort(reinterpret_cast<std::intptr_t>(port));
+            SetEvent(port);  // and never reset: a flood that must not starve the window
+        } else if (tick == 10) {
+            dialog_.watchPort(SerialPortService::NO_WAIT_HANDLE);
+            eventsAtStop = handler.events.size();
+        } else if (tick == 20) {
+            dialog_.endMainDialog();
+        }
+    });
+    dialog_.runMainDialog(handler);
+    CloseHandle(port);
+
+    EXPECT_FALSE(handler.watchdogFired);
+    EXPECT_EQ(handler.ticks, 20);
+    const auto portData = [&](std::size_t from, std::size_t to) {
+        return std::count_if(handler.events.begin() + static_cast<std::ptrdiff_t>(from),
+                             handler.events.begin() + static_cast<std::ptrdiff_t>(to),
+                             [](const Event& e) { return e.message == MSG_PORT_DATA; });
+    };
+    EXPECT_GT(portData(0, eventsAtStop), 0);
+    EXPECT_EQ(portData(eventsAtStop, handler.events.size()), 0);
 }
 
 TEST_F(Win32MainDialogTest, EnterClicksTheDefaultButtonButNeverOneThatWasRemoved) {

@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTextLayout>
 #include <QTimer>
 #include <QWindow>
@@ -185,6 +186,8 @@ QtMainDialog::QtMainDialog(QtDialogResources resources) : resources_(std::move(r
 
 QtMainDialog::~QtMainDialog() {
     stopAllTimers();
+    stopWatching();
+    retiredNotifiers_.clear();
     controls_.clear();
     window_.reset();
 }
@@ -471,12 +474,34 @@ void QtMainDialog::stopAllTimers() {
     }
 }
 
+void QtMainDialog::watchPort(std::intptr_t waitHandle) {
+    if (portNotifier_ && portNotifier_->socket() == static_cast<qintptr>(waitHandle)) {
+        return;
+    }
+    stopWatching();
+    if (waitHandle == SerialPortService::NO_WAIT_HANDLE || !window_ || ended_) {
+        return;
+    }
+    portNotifier_ =
+        std::make_unique<QSocketNotifier>(static_cast<qintptr>(waitHandle), QSocketNotifier::Read);
+    QObject::connect(portNotifier_.get(), &QSocketNotifier::activated, portNotifier_.get(),
+                     [this] { deliver(MSG_PORT_DATA, 0, 0); });
+}
+
+void QtMainDialog::stopWatching() {
+    if (portNotifier_) {
+        portNotifier_->setEnabled(false);
+        retiredNotifiers_.push_back(std::move(portNotifier_));
+    }
+}
+
 void QtMainDialog::endMainDialog() {
     if (ended_ || !window_) {
         return;
     }
     ended_ = true;
     stopAllTimers();
+    stopWatching();
     if (running_) {
         // Hiding ends the modal run, which then destroys the window once the event that led
         // here has been handled completely.
@@ -508,6 +533,8 @@ void QtMainDialog::runMainDialog(DialogEventHandler& handler) {
     }
     ended_ = true;
     stopAllTimers();
+    stopWatching();
+    retiredNotifiers_.clear();
     controls_.clear();
     defaultButton_ = 0;
     handler_ = nullptr;
@@ -539,6 +566,8 @@ void QtMainDialog::deliver(std::uint32_t message, std::uintptr_t wParam, std::in
     if (!handler_ || inHandler_ || ended_) {
         return;
     }
+    // No notifier is inside its own signal here: a retired one is disabled and emits no more.
+    retiredNotifiers_.clear();
     struct Busy {
         bool& flag;
         explicit Busy(bool& f) : flag(f) { flag = true; }

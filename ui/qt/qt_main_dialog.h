@@ -7,6 +7,10 @@
 // What always holds:
 // - The handler is never re-entered: an event that arrives while it runs is dropped (a tick that
 //   falls due then is not made up, as with a window timer).
+// - Fast mode: a watched port is a read notifier on its descriptor, delivering MSG_PORT_DATA
+//   through the same path as the ticks. At most one descriptor is watched; a notifier that is
+//   given up is disabled at once (a closed or unread descriptor must never wake the loop) and
+//   freed outside its own signal.
 // - At most one button is the default; it is the last one added, and removing it leaves none.
 //   Removed controls are deleted, never hidden, so Enter can only ever reach a live button.
 // - Once the dialog has ended, the window and its controls are gone and every control operation
@@ -22,11 +26,13 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "ui/main_dialog.h"
 
 class QDialog;
 class QFont;
+class QSocketNotifier;
 class QTimer;
 class QWidget;
 
@@ -58,6 +64,7 @@ class QtMainDialog final : public MainDialog {
     std::int32_t startTimer(std::int32_t timerId, std::int32_t intervalMs) override;
     void stopTimer(std::int32_t timerId) override;
     void endMainDialog() override;
+    void watchPort(std::intptr_t waitHandle) override;
 
     WindowHandle createDialog(std::string_view caption, std::int32_t clientWidth,
                               std::int32_t clientHeight) override;
@@ -86,11 +93,16 @@ class QtMainDialog final : public MainDialog {
     // Top-left corner of a window of the given outer size under the centring rule.
     std::optional<QPoint> centredFor(QSize outerSize) const;
     void stopAllTimers();
+    void stopWatching();
 
     QtDialogResources resources_;
     std::unique_ptr<QtDialogWindow> window_;
     std::map<std::int32_t, QPointer<QWidget>> controls_;
     std::map<std::int32_t, std::unique_ptr<QTimer>> timers_;
+    std::unique_ptr<QSocketNotifier> portNotifier_;
+    // Notifiers given up while the handler ran, possibly from inside their own signal; freed
+    // before the next delivery.
+    std::vector<std::unique_ptr<QSocketNotifier>> retiredNotifiers_;
     QPoint placedAt_;
     std::int32_t defaultButton_ = 0;
     DialogEventHandler* handler_ = nullptr;

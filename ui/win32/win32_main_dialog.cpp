@@ -363,6 +363,7 @@ void Win32MainDialog::endMainDialog() {
         return;
     }
     ending_ = true;
+    watchedPort_ = nullptr;
     SendMessageW(dialog_, WM_CLOSE, 0, 0);
     if (dialog_ != nullptr) {
         DestroyWindow(dialog_);
@@ -406,10 +407,27 @@ void Win32MainDialog::runMainDialog(DialogEventHandler& handler) {
         SetForegroundWindow(dialog_);
     }
 
-    // Every message waits in GetMessage; the dialog's own end is a DestroyWindow inside a
-    // dispatched message, so the check after each one sees it at once.
+    // Every message waits in GetMessage, or, while a port is watched, in
+    // MsgWaitForMultipleObjectsEx together with the port's event; the dialog's own end is a
+    // DestroyWindow inside a dispatched message, so the check after each one sees it at once.
     MSG message{};
     while (dialog_ != nullptr && IsWindow(dialog_)) {
+        if (watchedPort_ != nullptr) {
+            if (!takeQueuedMessages()) {
+                break;
+            }
+            if (watchedPort_ == nullptr || dialog_ == nullptr) {
+                continue;
+            }
+            const DWORD woke = MsgWaitForMultipleObjectsEx(1, &watchedPort_, INFINITE, QS_ALLINPUT,
+                                                           MWMO_INPUTAVAILABLE);
+            if (woke == WAIT_OBJECT_0) {
+                deliver(MSG_PORT_DATA, 0, 0);
+            } else if (woke == WAIT_FAILED) {
+                watchedPort_ = nullptr;  // a handle that cannot be waited for: ticks alone
+            }
+            continue;
+        }
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == -1) {
             break;
@@ -419,15 +437,38 @@ void Win32MainDialog::runMainDialog(DialogEventHandler& handler) {
             PostQuitMessage(static_cast<int>(message.wParam));
             break;
         }
-        if (enterWouldReachNothing(message)) {
-            continue;
-        }
-        if (!IsDialogMessageW(dialog_, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        dispatch(message);
     }
+    watchedPort_ = nullptr;
     handler_ = nullptr;
+}
+
+bool Win32MainDialog::takeQueuedMessages() {
+    MSG message{};
+    while (dialog_ != nullptr && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return false;
+        }
+        dispatch(message);
+    }
+    return dialog_ != nullptr && IsWindow(dialog_);
+}
+
+void Win32MainDialog::dispatch(MSG& message) {
+    if (enterWouldReachNothing(message)) {
+        return;
+    }
+    if (!IsDialogMessageW(dialog_, &message)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void Win32MainDialog::watchPort(std::intptr_t waitHandle) {
+    watchedPort_ = waitHandle == SerialPortService::NO_WAIT_HANDLE || dialog_ == nullptr
+                       ? nullptr
+                       : reinterpret_cast<HANDLE>(waitHandle);
 }
 
 void Win32MainDialog::showImageError(std::string_view message) {

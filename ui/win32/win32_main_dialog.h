@@ -13,6 +13,10 @@
 //   only delivers the cancel command.
 // - Enter clicks the default button only while that button exists: removing the default button
 //   leaves the dialog without one, and Enter then does nothing.
+// - Fast mode: while a port is watched, the loop waits for the port's event and the thread's
+//   messages together (MsgWaitForMultipleObjectsEx) and delivers MSG_PORT_DATA when the event is
+//   set; messages already queued are always taken first, so a port that keeps its event set
+//   cannot starve the window. Unwatched, the loop blocks in GetMessage as always.
 // - Fonts, bitmaps, brushes and icons made here live until this object is destroyed, after the
 //   window that uses them.
 #pragma once
@@ -47,6 +51,7 @@ class Win32MainDialog final : public MainDialog {
     std::int32_t startTimer(std::int32_t timerId, std::int32_t intervalMs) override;
     void stopTimer(std::int32_t timerId) override;
     void endMainDialog() override;
+    void watchPort(std::intptr_t waitHandle) override;
 
     WindowHandle createDialog(std::string_view caption, std::int32_t clientWidth,
                               std::int32_t clientHeight) override;
@@ -67,6 +72,10 @@ class Win32MainDialog final : public MainDialog {
     INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void deliver(UINT message, WPARAM wParam, LPARAM lParam);
     bool enterWouldReachNothing(const MSG& message) const;
+    // Passes one message on as the dialog manager wants it.
+    void dispatch(MSG& message);
+    // Takes every queued message; false when the loop has to end.
+    bool takeQueuedMessages();
     HFONT realise(const FontSpec& font);
     HBRUSH backgroundBrush(std::int32_t background);
     HWND control(std::int32_t id) const;
@@ -75,6 +84,7 @@ class Win32MainDialog final : public MainDialog {
 
     HINSTANCE instance_;
     HWND dialog_ = nullptr;
+    HANDLE watchedPort_ = nullptr;  // null: not watching
     DialogEventHandler* handler_ = nullptr;
     bool inHandler_ = false;
     bool ending_ = false;
