@@ -12,35 +12,14 @@
 #include "app/startup.h"
 #include "app/upgrade_state.h"
 #include "app/wire_trace_file.h"
+#include "cli/carried_image.h"
 #include "serial/port_registry.h"
 #include "serial/serial_port_win32.h"
-#include "ui/control_model.h"
 #include "ui/win32/win32_main_dialog.h"
-
-namespace {
-
-// The image is raw-data resource 203 of this executable. Its bytes stay mapped for the life of
-// the process, so a view of them is all start-up needs.
-std::optional<std::string_view> carriedImage() {
-    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(vkt5::ID_FIRMWARE_IMAGE),
-                                MAKEINTRESOURCEA(10));  // RT_RCDATA
-    if (found == nullptr) {
-        return std::nullopt;
-    }
-    HGLOBAL loaded = LoadResource(nullptr, found);
-    const DWORD size = SizeofResource(nullptr, found);
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr) {
-        return std::nullopt;
-    }
-    return std::string_view(static_cast<const char*>(bytes), size);
-}
-
-}  // namespace
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
-    const std::optional<std::string_view> image = carriedImage();
+    const std::optional<std::string_view> image = vkt5::cli::carriedImage();
     const std::unique_ptr<vkt5::SerialDeviceOpener> opener = vkt5::makeWin32SerialOpener();
     vkt5::PortRegistry registry(*opener);
     vkt5::WireTraceFile trace(registry, std::getenv("VKT5_TRACE"));

@@ -1,6 +1,6 @@
-// The firmware image the command line carries inside its executable: on Linux compiled in from
-// resources/vkt5_firmware.hex at build time (cmake/embed_file.cmake), on Windows the same raw-data
-// resource the window uses. Empty when it cannot be had.
+// The firmware image a program carries inside its executable: for the command line on Linux
+// compiled in from resources/vkt5_firmware.hex at build time (cmake/embed_file.cmake); on Windows,
+// for the window and the command line alike, raw-data resource 203. Empty when it cannot be had.
 #pragma once
 
 #include <optional>

@@ -5,8 +5,7 @@
 
 namespace vkt5::cli {
 
-// Raw-data resource 203 of this executable, as in the window's; its bytes stay mapped for the life
-// of the process.
+// Raw-data resource 203 of this executable; its bytes stay mapped for the life of the process.
 std::optional<std::string_view> carriedImage() {
     HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(ID_FIRMWARE_IMAGE),
                                 MAKEINTRESOURCEA(10));  // RT_RCDATA

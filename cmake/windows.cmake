@@ -20,7 +20,7 @@ target_link_libraries(vkt5_ui_win32 PUBLIC vkt5_core comctl32 gdi32 user32 PRIVA
 target_compile_definitions(vkt5_ui_win32 PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 target_compile_definitions(vkt5_serial_win32 PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 
-add_executable(vkt5-upgrade WIN32 app/main_win32.cpp resources/vkt5.rc)
+add_executable(vkt5-upgrade WIN32 app/main_win32.cpp cli/carried_image_win32.cpp resources/vkt5.rc)
 target_include_directories(vkt5-upgrade PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/resources)
 set_source_files_properties(resources/vkt5.rc PROPERTIES OBJECT_DEPENDS
     "${CMAKE_CURRENT_SOURCE_DIR}/resources/vkt5_firmware.hex;${CMAKE_CURRENT_SOURCE_DIR}/resources/vkt5_icon.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/vkt5_logo.bmp;${CMAKE_CURRENT_SOURCE_DIR}/resources/vkt5.manifest")
