@@ -1,7 +1,8 @@
-// The dialog host of the command line: it draws nothing. The sequencer's screens are accepted and
-// forgotten; the program reads what it reports from the UpgradeState instead. What it keeps is
-// what a host must act on: whether the tick runs, whether the dialog has ended, and which wait
-// handle the sequencer wants watched in fast mode (NO_WAIT_HANDLE when none).
+// The dialog host of the command line (and of the tick benchmark): it draws nothing. The
+// sequencer's screens are accepted and forgotten; the program reads what it reports from the
+// UpgradeState instead. What it keeps is what a host must act on: whether the tick runs, whether
+// the dialog has ended, and which wait handle the sequencer wants watched in fast mode
+// (NO_WAIT_HANDLE when none).
 #pragma once
 
 #include <cstdint>
