@@ -315,7 +315,7 @@ expect_failure_screen() {
         "$out/probe-$name.txt" || fail "failure title is not '$2'"
     grep -qF "id=104 class=Static style=0x50012000 exstyle=0x00000000 rect=175,75,488,18 visible=1 text=\"$3\"" \
         "$out/probe-$name.txt" || fail "failure place is not '$3'"
-    grep -q 'id=109 class=Static .*rect=175,100,320,54 visible=1 text=".*Reset button.*Retry' \
+    grep -q 'id=109 class=Static .*rect=179,100,316,54 visible=1 text=".*Reset button.*Retry' \
         "$out/probe-$name.txt" || fail "no advice on the failure screen"
     grep -q 'id=114 class=Button .*rect=170,200,94,24 visible=1 text="Retry"' "$out/probe-$name.txt" ||
         fail "Retry button"
@@ -573,7 +573,7 @@ case "$scenario" in
                 figure seconds_to_no_answer_warning "$waited"
                 # Counted from the unit's last byte, which came just before the trace line.
                 within "$waited" 9.5 13 || fail "the warning came $waited s after the silence, not 10 s"
-                grep -q 'id=109 class=Static .*rect=175,100,320,54 visible=1 text=" No answer from VKT-5 for 10 s\.' \
+                grep -q 'id=109 class=Static .*rect=179,100,316,54 visible=1 text="No answer from VKT-5 for 10 s\.' \
                     "$out/probe-no_answer.txt" || fail "warning text"
                 grep -q 'id=106 .*text=" Uploading firmware \.\.\. *2%"' "$out/probe-no_answer.txt" ||
                     fail "the upload screen is not kept under the warning"
