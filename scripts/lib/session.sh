@@ -277,6 +277,15 @@ complete_upgrade() {
     finish_upgrade "${1:-150}"
 }
 
+# expect_whole_image: the simulator's report (read after stop_simulator) says the unit took every
+# record once, whole and in order, and its flash equals the image.
+expect_whole_image() {
+    expect_eq "$(report_value records_received)" 2263 "records received"
+    expect_eq "$(report_value bad_records)" 0 "bad records"
+    expect_eq "$(report_value flash_matches_image)" yes "flash equals the image"
+    expect_eq "$(report_value records_in_order)" yes "records in order"
+}
+
 # finish_upgrade [SECONDS]: during the upload, the user waits (at most SECONDS) for the success and
 # clicks OK; the program ends with status 0 and the unit holds the image.
 finish_upgrade() {
@@ -285,8 +294,5 @@ finish_upgrade() {
     wait_program 10
     expect_eq "$?" 0 "exit status after OK"
     stop_simulator
-    expect_eq "$(report_value records_received)" 2263 "records received"
-    expect_eq "$(report_value bad_records)" 0 "bad records"
-    expect_eq "$(report_value flash_matches_image)" yes "flash equals the image"
-    expect_eq "$(report_value records_in_order)" yes "records in order"
+    expect_whole_image
 }
