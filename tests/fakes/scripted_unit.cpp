@@ -2,6 +2,14 @@
 
 namespace vkt5::test {
 
+std::string numberedImage(int lines) {
+    std::string text;
+    for (int i = 0; i < lines; ++i) {
+        text += ":L" + std::to_string(i) + "\r\n";
+    }
+    return text;
+}
+
 ScriptedUnit::ScriptedUnit(ScriptedPort& ports, std::string portName, UnitBehaviour behaviour)
     : ports_(ports), name_(std::move(portName)), behaviour_(std::move(behaviour)) {
     ports_.device(name_);

@@ -26,6 +26,10 @@ struct UnitBehaviour {
     int powerUps = 1;  // how many times it boots again
 };
 
+// An image of `lines` numbered lines (":L0", ":L1", ...), each ending CR LF: what a unit takes
+// records from, and easy to follow in a failing test.
+std::string numberedImage(int lines);
+
 class ScriptedUnit {
   public:
     ScriptedUnit(ScriptedPort& ports, std::string portName, UnitBehaviour behaviour = {});

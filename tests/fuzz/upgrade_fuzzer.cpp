@@ -46,6 +46,7 @@
 namespace vkt5 {
 namespace {
 
+using test::numberedImage;
 using test::PortCall;
 using test::PortOp;
 using test::RecordingDialog;
@@ -81,14 +82,6 @@ class Input {
     std::size_t size_;
     std::size_t at_ = 0;
 };
-
-std::string numberedImage(std::int32_t lines) {
-    std::string text;
-    for (std::int32_t i = 0; i < lines; ++i) {
-        text += ":L" + std::to_string(i) + "\r\n";
-    }
-    return text;
-}
 
 const std::string& carriedImage() {
     static const std::string text = [] {

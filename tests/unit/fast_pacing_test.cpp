@@ -19,6 +19,7 @@
 namespace vkt5 {
 namespace {
 
+using test::numberedImage;
 using test::PortCall;
 using test::PortOp;
 using test::RecordingDialog;
@@ -29,14 +30,6 @@ using test::UnitBehaviour;
 constexpr std::intptr_t NO_WAIT = SerialPortService::NO_WAIT_HANDLE;
 // More MSG_PORT_DATA than this at one instant means the host would spin on a ready handle.
 constexpr int SPIN_LIMIT = 50;
-
-std::string numberedImage(int n) {
-    std::string text;
-    for (int i = 0; i < n; ++i) {
-        text += ":L" + std::to_string(i) + "\r\n";
-    }
-    return text;
-}
 
 struct Event {
     std::uint32_t message = 0;

@@ -19,21 +19,13 @@
 namespace vkt5 {
 namespace {
 
+using test::numberedImage;
 using test::PortOp;
 using test::RecordingDialog;
 using test::ScriptedDevice;
 using test::ScriptedPort;
 using test::ScriptedUnit;
 using test::UnitBehaviour;
-
-// An image of n numbered lines, each ending CR LF.
-std::string numberedImage(int n) {
-    std::string text;
-    for (int i = 0; i < n; ++i) {
-        text += ":L" + std::to_string(i) + "\r\n";
-    }
-    return text;
-}
 
 struct UpgradeRun {
     ScriptedPort ports;
